@@ -1,0 +1,844 @@
+// The kernel: node table and unique table, start-up and shut-down, errors
+// and settings, reference counts, garbage collection, growth, variables and
+// variable duplication.
+#include <limits.h>
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include "internal.h"
+
+extern "C" {
+
+BddNode *bddnodes = nullptr;
+int bddnodesize = 0;
+int bddmaxnodesize = 0;
+int bddmaxnodeincrease = 10000000;
+double bddincreasefactor = 2.0;
+int bddfreepos = 0;
+int bddfreenum = 0;
+int bddproduced = 0;
+int bddvarnum = 0;
+int *bddrefstack = nullptr;
+int *bddrefstacktop = nullptr;
+int *bddvar2level = nullptr;
+int *bddlevel2var = nullptr;
+int bddrunning = 0;
+int bdderrorcond = 0;
+int bddresized = 0;
+CacheStats bddcachestats;
+jmp_buf bddexception;
+extern const int bddtrue = 1;
+extern const int bddfalse = 0;
+int trace_enable = 0;
+int trace_outputted = 0;
+
+}  // extern "C"
+
+int *bddrefstackend = nullptr;
+int jumparmed = 0;
+int usednodes_nextreorder = 0;
+int minfreenodes = 20;
+int *bddvarset = nullptr;
+
+static BddNode *alloced = nullptr;
+static int MAX_ALLOC_NODES = 100000000;
+static int cachesize = 0;
+static bddinthandler err_handler = nullptr;
+static bddgbchandler gbc_handler = nullptr;
+static bdd2inthandler resize_handler = nullptr;
+static int gbcollectnum = 0;
+static int gbcclock = 0;
+
+// Node indices are 27 bits and FREE_LOW marks free slots, so no table may
+// hold more slots than this.
+static constexpr int MAX_TABLE_SIZE = 0x07FFFFFF;
+
+static const char *const errorstrings[BDD_ERRNUM] = {
+    "Out of memory",
+    "Unknown variable",
+    "Value out of range",
+    "Unknown BDD root dereferenced",
+    "bdd_init() called twice",
+    "File operation failed",
+    "Incorrect file format",
+    "Variables not in ascending order",
+    "User called break",
+    "Mismatch in size of variable sets",
+    "Cannot allocate fewer nodes than already in use",
+    "Unknown operator",
+    "Illegal variable set",
+    "Bad variable block operation",
+    "Trying to decrease the number of variables",
+    "Trying to replace with variables already in the bdd",
+    "Number of nodes reached user defined maximum",
+    "Unknown BDD - was not in node table",
+    "Bad size argument",
+    "Mismatch in bitvector size",
+    "Illegal shift-left/right parameter",
+    "Division by zero",
+    nullptr,
+    nullptr,
+};
+
+static void init_free_slots(int from, int to) {
+  for (int n = from; n < to; n++) {
+    bddnodes[n].word0 = 0;
+    bddnodes[n].word1 = (unsigned)(n + 1);
+    bddnodes[n].word2 = FREE_LOW;
+    bddnodes[n].word3 = 0;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and shut-down
+
+extern "C" int bdd_init(int nodesize, int initcachesize) {
+  if (getenv("CORVANE_TRACE_FILE") != nullptr) trace_enable = 1;
+  srand48(0xBEEF);
+
+  if (bddrunning) return bdd_error(BDD_ERR_RUNNING);
+
+  if (nodesize > MAX_TABLE_SIZE) nodesize = MAX_TABLE_SIZE;
+  unsigned size = bdd_prime_gte(nodesize < 0 ? 0u : (unsigned)nodesize);
+  if (size > (unsigned)MAX_TABLE_SIZE) size = bdd_prime_lte(MAX_TABLE_SIZE);
+  bddnodesize = (int)size;
+
+  // Reserve address space up front so growth within the reservation never
+  // moves the table; pages are only touched as slots are initialised.
+  alloced = nullptr;
+  if (MAX_ALLOC_NODES > 0 && MAX_ALLOC_NODES >= bddnodesize)
+    alloced = (BddNode *)malloc(sizeof(BddNode) * (size_t)MAX_ALLOC_NODES);
+  if (alloced == nullptr) {
+    alloced = (BddNode *)malloc(sizeof(BddNode) * (size_t)bddnodesize);
+    if (alloced == nullptr) {
+      bddnodesize = 0;
+      return bdd_error(BDD_ERR_MEMORY);
+    }
+    MAX_ALLOC_NODES = bddnodesize;
+  }
+  bddnodes = alloced;
+  bddresized = 0;
+
+  init_free_slots(0, bddnodesize);
+  SETNEXT(bddnodesize - 1, 0);
+
+  for (int n = 0; n < 2; n++) {
+    SETREFCOUNT(n, MAX_REFCOUNT);
+    SETLOW(n, n);
+    SETHIGH(n, n);
+  }
+
+  int err = bdd_operator_init(initcachesize);
+  if (err < 0) {
+    bddrunning = 1;
+    bdd_done();
+    return err;
+  }
+
+  bddfreepos = 2;
+  bddrunning = 1;
+  bddfreenum = bddnodesize - 2;
+  bddmaxnodeincrease = 10000000;
+  cachesize = initcachesize;
+  bddincreasefactor = 2.0;
+  bddvarnum = 0;
+  usednodes_nextreorder = bddnodesize;
+  memset(&bddcachestats, 0, sizeof(bddcachestats));
+  gbcollectnum = 0;
+  gbcclock = 0;
+  bdderrorcond = 0;
+  jumparmed = 0;
+
+  bdd_gbc_hook(bdd_default_gbchandler);
+  bdd_error_hook(bdd_default_errhandler);
+  bdd_resize_hook(nullptr);
+
+  bdd_pairs_init();
+  bdd_reorder_init();
+
+  // The restart point is armed by each operator for its own duration only:
+  // a buffer armed here would point into a frame that has returned.
+  return 0;
+}
+
+extern "C" void bdd_done(void) {
+  bdd_reorder_done();
+  bdd_pairs_done();
+
+  free(alloced);
+  alloced = nullptr;
+  bddnodes = nullptr;
+  free(bddrefstack);
+  bddrefstack = bddrefstacktop = bddrefstackend = nullptr;
+  free(bddvarset);
+  bddvarset = nullptr;
+  free(bddvar2level);
+  bddvar2level = nullptr;
+  free(bddlevel2var);
+  bddlevel2var = nullptr;
+
+  bdd_operator_done();
+
+  resize_handler = nullptr;
+  gbc_handler = nullptr;
+  err_handler = nullptr;
+  bddrunning = 0;
+  bddnodesize = 0;
+  bddmaxnodesize = 0;
+  bddvarnum = 0;
+  bddproduced = 0;
+  bddfreepos = 0;
+  bddfreenum = 0;
+  jumparmed = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Node creation
+
+extern "C" BDD bdd_makenode(unsigned int level, BDD low, BDD high) {
+  if (low == high) return low;
+
+  const unsigned w2 = LEVLOW_WORD(level, low);
+  const unsigned w3 = LEVHIGH_WORD(level, high);
+  unsigned bucket = NODEHASH(level, low, high);
+
+  for (int r = HASHHEAD((int)bucket); r != 0; r = NEXT(r)) {
+    const BddNode &node = bddnodes[r];
+    if (node.word2 == w2 && node.word3 == w3) return r;
+  }
+
+  if (bddfreepos == 0) {
+    if (bdderrorcond) return 0;
+    bdd_gbc();
+    if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && bdd_reorder_ready())
+      longjmp(bddexception, 1);
+    if ((long long)bddfreenum * 100 / bddnodesize <= minfreenodes) {
+      bdd_noderesize(1);
+      bucket = NODEHASH(level, low, high);
+    }
+    if (bddfreepos == 0) {
+      bdderrorcond = -BDD_ERR_NODENUM;
+      bdd_error(BDD_ERR_NODENUM);
+      return 0;
+    }
+  }
+
+  const int r = bddfreepos;
+  bddfreepos = NEXT(r);
+  bddfreenum--;
+  bddproduced++;
+
+  // A free slot's refcount is already 0; its word0 hash field belongs to
+  // bucket r and must be kept.
+  bddnodes[r].word1 = (unsigned)HASHHEAD((int)bucket);
+  bddnodes[r].word2 = w2;
+  bddnodes[r].word3 = w3;
+  SETHASHHEAD((int)bucket, r);
+  return r;
+}
+
+extern "C" BDD bdd_true(void) { return 1; }
+extern "C" BDD bdd_false(void) { return 0; }
+
+extern "C" BDD bdd_ithvar(int var) {
+  if (var < 0 || var >= bddvarnum) {
+    bdd_error(BDD_ERR_UNKNOWN_VAR);
+    return 0;
+  }
+  return bddvarset[2 * var];
+}
+
+extern "C" BDD bdd_nithvar(int var) {
+  if (var < 0 || var >= bddvarnum) {
+    bdd_error(BDD_ERR_UNKNOWN_VAR);
+    return 0;
+  }
+  return bddvarset[2 * var + 1];
+}
+
+// Accessors refuse the constants too: they have no variable or children.
+static int check_inner_node(BDD r) {
+  int err = bdd_checkroot(r);
+  if (err < 0) return err;
+  if (r < 2) return bdd_error(BDD_ERR_ILLBDD);
+  return 0;
+}
+
+extern "C" int bdd_var(BDD r) {
+  int err = check_inner_node(r);
+  return err < 0 ? err : bddlevel2var[LEVEL(r)];
+}
+
+extern "C" BDD bdd_low(BDD r) {
+  int err = check_inner_node(r);
+  return err < 0 ? err : LOW(r);
+}
+
+extern "C" BDD bdd_high(BDD r) {
+  int err = check_inner_node(r);
+  return err < 0 ? err : HIGH(r);
+}
+
+// ---------------------------------------------------------------------------
+// Errors, hooks, settings, statistics
+
+extern "C" int bdd_error(int e) {
+  if (err_handler != nullptr) err_handler(e);
+  return e;
+}
+
+extern "C" const char *bdd_errstring(int e) {
+  long m = e < 0 ? -(long)e : (long)e;
+  if (m < 1 || m > BDD_ERRNUM) return nullptr;
+  return errorstrings[m - 1];
+}
+
+extern "C" void bdd_clear_error(void) {
+  bdderrorcond = 0;
+  bdd_operator_reset();
+}
+
+extern "C" bddinthandler bdd_error_hook(bddinthandler handler) {
+  bddinthandler old = err_handler;
+  err_handler = handler;
+  return old;
+}
+
+extern "C" bddgbchandler bdd_gbc_hook(bddgbchandler handler) {
+  bddgbchandler old = gbc_handler;
+  gbc_handler = handler;
+  return old;
+}
+
+extern "C" bdd2inthandler bdd_resize_hook(bdd2inthandler handler) {
+  bdd2inthandler old = resize_handler;
+  resize_handler = handler;
+  return old;
+}
+
+extern "C" void bdd_default_errhandler(int e) {
+  const char *msg = bdd_errstring(e);
+  if (msg != nullptr)
+    fprintf(stderr, "BDD error: %s\n", msg);
+  else
+    fprintf(stderr, "BDD error: unknown error code %d\n", e);
+  abort();
+}
+
+extern "C" void bdd_default_gbchandler(int pre, GbcStat *s) {
+  if (pre) return;
+  printf("Garbage collection #%d: %d nodes / %d free", s->num, s->nodes, s->freenodes);
+  printf(" / %.1fs / %.1fs total\n", (float)s->time / (float)CLOCKS_PER_SEC,
+         (float)s->sumtime / (float)CLOCKS_PER_SEC);
+}
+
+extern "C" int bdd_setmaxnodenum(int size) {
+  if (size > bddnodesize || size == 0) {
+    int old = bddmaxnodesize;
+    bddmaxnodesize = size;
+    return old;
+  }
+  return bdd_error(BDD_ERR_NODES);
+}
+
+extern "C" int bdd_setmaxincrease(int size) {
+  if (size < 0) return bdd_error(BDD_ERR_SIZE);
+  int old = bddmaxnodeincrease;
+  bddmaxnodeincrease = size;
+  return old;
+}
+
+extern "C" double bdd_setincreasefactor(double x) {
+  if (x <= 1.0) return (double)bdd_error(BDD_ERR_SIZE);
+  double old = bddincreasefactor;
+  bddincreasefactor = x;
+  return old;
+}
+
+extern "C" int bdd_setminfreenodes(int mf) {
+  if ((unsigned)mf > 100u) return bdd_error(BDD_ERR_RANGE);
+  int old = minfreenodes;
+  minfreenodes = mf;
+  return old;
+}
+
+extern "C" int bdd_getnodenum(void) { return bddnodesize - bddfreenum; }
+extern "C" int bdd_getallocnum(void) { return bddnodesize; }
+extern "C" int bdd_isrunning(void) { return bddrunning; }
+
+extern "C" char *bdd_versionstr(void) {
+  static char version[] = "Corvane - release 2.4";
+  return version;
+}
+
+extern "C" int bdd_versionnum(void) { return 24; }
+
+extern "C" void bdd_stats(KernelStats *s) {
+  s->produced = bddproduced;
+  s->nodesize = bddnodesize;
+  s->maxnodesize = bddmaxnodesize;
+  s->freenum = bddfreenum;
+  s->minfreenodes = minfreenodes;
+  s->varnum = bddvarnum;
+  s->cachesize = cachesize;
+  s->gbcollectnum = gbcollectnum;
+}
+
+extern "C" void bdd_cachestats(CacheStats *s) { *s = bddcachestats; }
+
+static float hitrate(int hits, int misses) {
+  unsigned h = (unsigned)hits, m = (unsigned)misses;
+  if (h + m == 0) return 0.0f;
+  return (float)h / (float)(h + m);
+}
+
+extern "C" void bdd_fprintstat(FILE *f) {
+  const CacheStats &s = bddcachestats;
+  fprintf(f, "\nCache statistics\n");
+  fprintf(f, "----------------\n");
+  fprintf(f, "Unique Access:  %ld\n", (long)s.uniqueAccess);
+  fprintf(f, "Unique Chain:   %ld\n", (long)s.uniqueChain);
+  fprintf(f, "Unique Hit:     %ld\n", (long)s.uniqueHit);
+  fprintf(f, "Unique Miss:    %ld\n", (long)s.uniqueMiss);
+  fprintf(f, "=> Hit rate =   %.2f\n", hitrate(s.uniqueHit, s.uniqueMiss));
+  fprintf(f, "Operator Hits:  %ld\n", (long)s.opHit);
+  fprintf(f, "Operator Miss:  %ld\n", (long)s.opMiss);
+  fprintf(f, "=> Hit rate =   %.2f\n", hitrate(s.opHit, s.opMiss));
+  fprintf(f, "Swap count =    %ld\n", (long)s.swapCount);
+}
+
+extern "C" void bdd_printstat(void) { bdd_fprintstat(stdout); }
+
+// ---------------------------------------------------------------------------
+// References and marking walks
+
+static int check_refable(BDD r) {
+  if (r >= bddnodesize || ISFREE(r)) return bdd_error(BDD_ERR_ILLBDD);
+  return 0;
+}
+
+extern "C" BDD bdd_addref(BDD r) {
+  if (r <= 1 || !bddrunning) return r;
+  int err = check_refable(r);
+  if (err < 0) return err;
+  INCREF(r);
+  return r;
+}
+
+extern "C" BDD bdd_delref(BDD r) {
+  if (r <= 1 || !bddrunning) return r;
+  int err = check_refable(r);
+  if (err < 0) return err;
+  if (REFCOUNT(r) == 0) {
+    bdd_error(BDD_ERR_BREAK);
+    return r;
+  }
+  DECREF(r);
+  return r;
+}
+
+extern "C" void bdd_mark(int i) {
+  while (i > 1 && !MARKED(i) && !ISFREE(i)) {
+    SETMARK(i);
+    bdd_mark(LOW(i));
+    i = HIGH(i);
+  }
+}
+
+extern "C" void bdd_mark_upto(int i, int level) {
+  while (i > 1 && !MARKED(i) && !ISFREE(i) && LEVEL(i) <= (unsigned)level) {
+    SETMARK(i);
+    bdd_mark_upto(LOW(i), level);
+    i = HIGH(i);
+  }
+}
+
+extern "C" void bdd_markcount(int i, int *count) {
+  while (i > 1 && !MARKED(i) && !ISFREE(i)) {
+    SETMARK(i);
+    (*count)++;
+    bdd_markcount(LOW(i), count);
+    i = HIGH(i);
+  }
+}
+
+extern "C" void bdd_unmark(int i) {
+  while (i > 1 && MARKED(i) && !ISFREE(i)) {
+    UNMARK(i);
+    bdd_unmark(LOW(i));
+    i = HIGH(i);
+  }
+}
+
+extern "C" void bdd_unmark_upto(int i, int level) {
+  while (i > 1 && MARKED(i)) {
+    UNMARK(i);
+    if (LEVEL(i) > (unsigned)level) return;
+    bdd_unmark_upto(LOW(i), level);
+    i = HIGH(i);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Garbage collection
+
+static inline void link_into_bucket(int n) {
+  unsigned b = NODEHASH(LEVEL(n), LOW(n), HIGH(n));
+  SETNEXT(n, HASHHEAD((int)b));
+  SETHASHHEAD((int)b, n);
+}
+
+extern "C" void bdd_gbc(void) {
+  clock_t c1 = clock();
+
+  if (gbc_handler != nullptr) {
+    GbcStat s = {bddnodesize, bddfreenum, 0, gbcclock, gbcollectnum};
+    gbc_handler(1, &s);
+  }
+
+  for (int *r = bddrefstack; r < bddrefstacktop; r++) bdd_mark(*r);
+
+  for (int n = 0; n < bddnodesize; n++) {
+    if (REFCOUNT(n) != 0) bdd_mark(n);
+    SETHASHHEAD(n, 0);
+  }
+
+  bddfreepos = 0;
+  bddfreenum = 0;
+
+  for (int n = bddnodesize - 1; n >= 2; n--) {
+    if (MARKED(n) && !ISFREE(n)) {
+      UNMARK(n);
+      link_into_bucket(n);
+    } else {
+      bddnodes[n].word2 = FREE_LOW;
+      bddnodes[n].word1 = (unsigned)bddfreepos;
+      bddfreepos = n;
+      bddfreenum++;
+    }
+  }
+
+  bdd_operator_reset();
+
+  clock_t c2 = clock();
+  gbcclock += (int)(c2 - c1);
+  gbcollectnum++;
+
+  if (gbc_handler != nullptr) {
+    GbcStat s = {bddnodesize, bddfreenum, (int)(c2 - c1), gbcclock, gbcollectnum};
+    gbc_handler(0, &s);
+  }
+}
+
+extern "C" void bdd_gbc_rehash(void) {
+  bddfreepos = 0;
+  bddfreenum = 0;
+  for (int n = bddnodesize - 1; n >= 2; n--) {
+    if (!ISFREE(n)) {
+      link_into_bucket(n);
+    } else {
+      bddnodes[n].word1 = (unsigned)bddfreepos;
+      bddfreepos = n;
+      bddfreenum++;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Growth
+
+extern "C" int bdd_noderesize(int doRehash) {
+  int oldsize = bddnodesize;
+  if (bddmaxnodesize > 0 && oldsize >= bddmaxnodesize) return -1;
+
+  double grown = (double)oldsize * bddincreasefactor;
+  long long newsize = grown >= (double)LLONG_MAX ? LLONG_MAX : (long long)grown;
+  if (newsize > (long long)oldsize + bddmaxnodeincrease)
+    newsize = (long long)oldsize + bddmaxnodeincrease;
+  if (bddmaxnodesize > 0 && newsize > bddmaxnodesize) newsize = bddmaxnodesize;
+  if (newsize > MAX_TABLE_SIZE) newsize = MAX_TABLE_SIZE;
+
+  return bdd_noderesize2(doRehash, oldsize, (int)newsize);
+}
+
+extern "C" int bdd_noderesize2(int doRehash, int oldsize, int newsize) {
+  if (newsize > MAX_TABLE_SIZE) newsize = MAX_TABLE_SIZE;
+  if (newsize <= oldsize) return 0;
+  newsize = (int)bdd_prime_lte((unsigned)newsize);
+  if (newsize <= oldsize) return 0;
+
+  // Enlarge the block before anything changes, so a refusal leaves the old
+  // table and its size in force.
+  if (newsize > MAX_ALLOC_NODES) {
+    BddNode *grown = (BddNode *)realloc(alloced, sizeof(BddNode) * (size_t)newsize);
+    if (grown == nullptr) return bdd_error(BDD_ERR_MEMORY);
+    alloced = grown;
+    MAX_ALLOC_NODES = newsize;
+  }
+  bddnodes = alloced;
+
+  bddnodesize = newsize;
+  if (resize_handler != nullptr) resize_handler(oldsize, newsize);
+
+  if (doRehash)
+    for (int n = 0; n < oldsize; n++) SETHASHHEAD(n, 0);
+
+  init_free_slots(oldsize, newsize);
+  SETNEXT(newsize - 1, bddfreepos);
+  bddfreepos = oldsize;
+  bddfreenum += newsize - oldsize;
+
+  if (doRehash) bdd_gbc_rehash();
+
+  bddresized = 1;
+  return 0;
+}
+
+extern "C" int bdd_setallocnum(int size) {
+  int old = bddnodesize;
+  bdd_noderesize2(1, old, size);
+  return old;
+}
+
+extern "C" void bdd_checkreorder(void) {
+  bdd_reorder_auto();
+  usednodes_nextreorder = 2 * (bddnodesize - bddfreenum);
+  if (bdd_reorder_gain() < 20)
+    usednodes_nextreorder += (usednodes_nextreorder * (20 - bdd_reorder_gain())) / 20;
+}
+
+// ---------------------------------------------------------------------------
+// Variables
+
+static int refstack_capacity(int varnum) {
+  // Operators nest one recursion inside another (an if-then-else under a
+  // vector composition, say), each using up to two entries per level.
+  return 4 * varnum + 16;
+}
+
+extern "C" int bdd_setvarnum(int num) {
+  int old = bddvarnum;
+  bdd_disable_reorder();
+
+  if (num < 1 || num > MAX_VARNUM) {
+    bdd_error(BDD_ERR_RANGE);
+    bdd_enable_reorder();
+    return 0;
+  }
+  if (num < bddvarnum) {
+    bdd_error(BDD_ERR_DECVARNUM);
+    bdd_enable_reorder();
+    return BDD_ERR_DECVARNUM;
+  }
+  if (num == bddvarnum) {
+    bdd_enable_reorder();
+    return 0;
+  }
+
+  // realloc keeps the old array valid when it fails, so every pointer stays
+  // usable whichever allocation is refused.
+  int *vs = (int *)realloc(bddvarset, sizeof(int) * 2 * (size_t)num);
+  if (vs != nullptr) bddvarset = vs;
+  int *l2v = vs ? (int *)realloc(bddlevel2var, sizeof(int) * ((size_t)num + 1)) : nullptr;
+  if (l2v != nullptr) bddlevel2var = l2v;
+  int *v2l = l2v ? (int *)realloc(bddvar2level, sizeof(int) * ((size_t)num + 1)) : nullptr;
+  if (v2l != nullptr) bddvar2level = v2l;
+  int *stack = v2l ? (int *)malloc(sizeof(int) * (size_t)refstack_capacity(num)) : nullptr;
+  if (stack == nullptr) {
+    bdd_error(BDD_ERR_MEMORY);
+    bdd_enable_reorder();
+    return BDD_ERR_MEMORY;
+  }
+  free(bddrefstack);
+  bddrefstack = bddrefstacktop = stack;
+  bddrefstackend = stack + refstack_capacity(num);
+
+  for (int v = old; v < num; v++) {
+    bddvarnum = v;
+    bddvarset[2 * v] = bdd_makenode((unsigned)v, 0, 1);
+    PUSHREF(bddvarset[2 * v]);
+    bddvarset[2 * v + 1] = bdd_makenode((unsigned)v, 1, 0);
+    POPREF(1);
+
+    if (bdderrorcond) {
+      // Release the nodes of the variables that will not exist after all.
+      for (int k = old; k < v; k++) {
+        SETREFCOUNT(bddvarset[2 * k], 0);
+        SETREFCOUNT(bddvarset[2 * k + 1], 0);
+      }
+      bddvarnum = old;
+      bdd_enable_reorder();
+      return -bdderrorcond;
+    }
+
+    SETREFCOUNT(bddvarset[2 * v], MAX_REFCOUNT);
+    SETREFCOUNT(bddvarset[2 * v + 1], MAX_REFCOUNT);
+    bddlevel2var[v] = v;
+    bddvar2level[v] = v;
+    bddvarnum = v + 1;
+  }
+
+  SETLEVEL(0, (unsigned)num);
+  SETLEVEL(1, (unsigned)num);
+  bddvar2level[num] = num;
+  bddlevel2var[num] = num;
+
+  bdd_pairs_resize(old, bddvarnum);
+  bdd_operator_varresize();
+
+  bdd_enable_reorder();
+  return 0;
+}
+
+extern "C" int bdd_extvarnum(int num) {
+  if ((unsigned)num > 0x3FFFFFFFu) return bdd_error(BDD_ERR_RANGE);
+  int old = bddvarnum;
+  bdd_setvarnum(old + num);
+  return old;
+}
+
+extern "C" int bdd_varnum(void) { return bddvarnum; }
+
+extern "C" int bdd_scanset(BDD r, int **varset, int *varnum) {
+  int err = bdd_checkroot(r);
+  if (err < 0) return err;
+
+  if (r < 2) {
+    *varnum = 0;
+    *varset = nullptr;
+    return 0;
+  }
+
+  int count = 0;
+  for (int n = r; n > 1; n = HIGH(n)) count++;
+
+  int *vars = (int *)malloc(sizeof(int) * (size_t)count);
+  if (vars == nullptr) return bdd_error(BDD_ERR_MEMORY);
+
+  int k = 0;
+  for (int n = r; n > 1; n = HIGH(n)) vars[k++] = bddlevel2var[LEVEL(n)];
+
+  *varset = vars;
+  *varnum = count;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Variable duplication
+
+// Removes live node n from the chain of its bucket.
+static void unlink_node(int n) {
+  int b = (int)NODEHASH(LEVEL(n), LOW(n), HIGH(n));
+  int cur = HASHHEAD(b);
+  if (cur == n) {
+    SETHASHHEAD(b, NEXT(n));
+    return;
+  }
+  while (cur != 0) {
+    int next = NEXT(cur);
+    if (next == n) {
+      SETNEXT(cur, NEXT(n));
+      return;
+    }
+    cur = next;
+  }
+}
+
+static void release_node(int n) {
+  unlink_node(n);
+  SETREFCOUNT(n, 0);
+  UNMARK(n);
+  bddnodes[n].word2 = FREE_LOW;
+  SETNEXT(n, bddfreepos);
+  bddfreepos = n;
+  bddfreenum++;
+}
+
+// Opens level lev + 1 by moving every node below lev one level down; the
+// new variable's own nodes (on the last level) stay where they are.
+static void insert_level(int lev) {
+  const unsigned newvarlevel = (unsigned)bddvarnum - 1;
+  for (int n = 2; n < bddnodesize; n++) {
+    if (ISFREE(n)) continue;
+    unsigned l = LEVEL(n);
+    if (l <= (unsigned)lev || l == newvarlevel) continue;
+    unlink_node(n);
+    SETLEVEL(n, l + 1);
+    link_into_bucket(n);
+  }
+}
+
+// Rewrites every node of level lev so that its paths also require the
+// variable on level lev + 1 to be val.
+static void dup_level(int lev, int val) {
+  INITREF();
+  for (int n = 2; n < bddnodesize; n++) {
+    if (ISFREE(n) || LEVEL(n) != (unsigned)lev || (unsigned)lev == (unsigned)bddvarnum - 1)
+      continue;
+    int lo = LOW(n), hi = HIGH(n);
+    INCREF(n);
+    int nlo = val ? bdd_makenode((unsigned)lev + 1, 0, lo) : bdd_makenode((unsigned)lev + 1, lo, 0);
+    PUSHREF(nlo);
+    int nhi = val ? bdd_makenode((unsigned)lev + 1, 0, hi) : bdd_makenode((unsigned)lev + 1, hi, 0);
+    POPREF(1);
+    DECREF(n);
+    unlink_node(n);
+    SETLOW(n, nlo);
+    SETHIGH(n, nhi);
+    link_into_bucket(n);
+  }
+}
+
+extern "C" int bdd_duplicatevar(int var) {
+  if (var < 0 || var >= bddvarnum) {
+    bdd_error(BDD_ERR_UNKNOWN_VAR);
+    return 0;
+  }
+
+  bdd_disable_reorder();
+  const int n = bddvarnum;
+  const int lev = bddvar2level[var];
+
+  bdd_setvarnum(n + 1);
+  bdd_disable_reorder();
+  if (bddvarnum != n + 1) {
+    bdd_enable_reorder();
+    return 0;
+  }
+
+  // Moving the lowest old level down makes its two variable nodes coincide
+  // with the two nodes just built for the new variable on that level; drop
+  // the new ones (only bddvarset refers to them, and it is rebuilt below).
+  if (lev < n - 1) {
+    release_node(bddvarset[2 * n]);
+    release_node(bddvarset[2 * n + 1]);
+  }
+
+  insert_level(lev);
+  dup_level(lev, 0);
+
+  for (int i = 0; i < bddvarnum; i++)
+    if (bddvar2level[i] > lev && bddvar2level[i] < bddvarnum) bddvar2level[i]++;
+  bddvar2level[n] = lev + 1;
+
+  for (int j = bddvarnum - 2; j >= lev + 1; j--) bddlevel2var[j + 1] = bddlevel2var[j];
+  bddlevel2var[lev + 1] = n;
+
+  INITREF();
+  for (int v = 0; v < bddvarnum; v++) {
+    bddvarset[2 * v] = bdd_makenode((unsigned)bddvar2level[v], 0, 1);
+    PUSHREF(bddvarset[2 * v]);
+    bddvarset[2 * v + 1] = bdd_makenode((unsigned)bddvar2level[v], 1, 0);
+    POPREF(1);
+    SETREFCOUNT(bddvarset[2 * v], MAX_REFCOUNT);
+    SETREFCOUNT(bddvarset[2 * v + 1], MAX_REFCOUNT);
+  }
+
+  fixup_pairs(lev, n);
+
+  // Node indices now denote other functions: no cached result may survive.
+  bdd_operator_reset();
+  bdd_enable_reorder();
+  return n;
+}

@@ -1,0 +1,17 @@
+// Shared helpers for the test suites.
+#ifndef CORVANE_TEST_SUPPORT_H
+#define CORVANE_TEST_SUPPORT_H
+
+#include <vector>
+#include "corvane.h"
+
+// Error handler that records codes instead of aborting. Tests install it
+// right after bdd_init: the default handler ends the process.
+void record_errors(int code);
+extern std::vector<int> recorded_errors;
+
+// Start an engine with the recording handler installed, the collection
+// report silenced and `vars` variables declared.
+void start_engine(int nodes, int cache, int vars);
+
+#endif
