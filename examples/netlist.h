@@ -192,6 +192,11 @@ static inline int nl_keyword(const char *p, const char *kw) {
 
 /* ---- parsing one line --------------------------------------------------- */
 
+static inline int nl_nomem(netlist *nl, int line) {
+  nl_fail(nl, line, "out of memory");
+  return -1;
+}
+
 static inline int nl_parse_line(netlist *nl, char *text, int line) {
   const char *p = nl_skipspace(text);
   const char *name;
@@ -209,7 +214,7 @@ static inline int nl_parse_line(netlist *nl, char *text, int line) {
       return -1;
     }
     int s = nl_signal_of(nl, name, len, line);
-    if (s < 0) goto nomem;
+    if (s < 0) return nl_nomem(nl, line);
     if (is_input) {
       if (nl->sigs[s].line) {
         nl_fail(nl, line, "signal %s is already defined on line %d", nl->sigs[s].name,
@@ -219,12 +224,12 @@ static inline int nl_parse_line(netlist *nl, char *text, int line) {
       nl->sigs[s].type = NL_INPUT;
       nl->sigs[s].line = line;
       if (nl_reserve((void **)&nl->inputs, &nl->capinputs, nl->ninputs + 1, sizeof(int)) < 0)
-        goto nomem;
+        return nl_nomem(nl, line);
       nl->inputs[nl->ninputs++] = s;
     } else {
       if (nl_reserve((void **)&nl->outputs, &nl->capoutputs, nl->noutputs + 1, sizeof(int)) < 0 ||
           nl_reserve((void **)&nl->outline, &nl->capoutline, nl->noutputs + 1, sizeof(int)) < 0)
-        goto nomem;
+        return nl_nomem(nl, line);
       nl->outline[nl->noutputs] = line;
       nl->outputs[nl->noutputs++] = s;
     }
@@ -239,7 +244,7 @@ static inline int nl_parse_line(netlist *nl, char *text, int line) {
     return -1;
   }
   int s = nl_signal_of(nl, name, len, line);
-  if (s < 0) goto nomem;
+  if (s < 0) return nl_nomem(nl, line);
   if (nl->sigs[s].line) {
     nl_fail(nl, line, "signal %s is already defined on line %d", nl->sigs[s].name,
             nl->sigs[s].line);
@@ -263,11 +268,16 @@ static inline int nl_parse_line(netlist *nl, char *text, int line) {
   for (;;) {
     len = nl_name(&p, &name);
     p = nl_skipspace(p);
+    if (len == 0 && nfanin > 0) {
+      free(fanin);
+      nl_fail(nl, line, "missing input name after ','");
+      return -1;
+    }
     if (len == 0) break;
     int in = nl_signal_of(nl, name, len, line);
     if (in < 0 || nl_reserve((void **)&fanin, &capfanin, nfanin + 1, sizeof(int)) < 0) {
       free(fanin);
-      goto nomem;
+      return nl_nomem(nl, line);
     }
     fanin[nfanin++] = in;
     if (*p != ',') break;
@@ -289,10 +299,6 @@ static inline int nl_parse_line(netlist *nl, char *text, int line) {
   nl->sigs[s].line = line;
   nl->ngates++;
   return 0;
-
-nomem:
-  nl_fail(nl, line, "out of memory");
-  return -1;
 }
 
 /* ---- evaluation order --------------------------------------------------- */

@@ -125,7 +125,7 @@ extern bddfilehandler reorder_filehandler;
 /* ---- operator engine: caches, operators, pair tables --------------------- */
 
 extern "C" {
-/* Recursions shared inside the operator module and with its tests' hooks. */
+/* Marking tables and the order-restoring node builder of substitution. */
 int varset2vartable(BDD var);
 int varset2svartable(BDD cube);
 BDD bdd_correctify(int level, BDD l, BDD h);

@@ -350,7 +350,8 @@ extern "C" int bdd_setmaxincrease(int size) {
 }
 
 extern "C" double bdd_setincreasefactor(double x) {
-  if (x <= 1.0) return (double)bdd_error(BDD_ERR_SIZE);
+  // Written so that NaN is refused as well.
+  if (!(x > 1.0)) return (double)bdd_error(BDD_ERR_SIZE);
   double old = bddincreasefactor;
   bddincreasefactor = x;
   return old;
@@ -563,6 +564,8 @@ extern "C" int bdd_noderesize(int doRehash) {
 }
 
 extern "C" int bdd_noderesize2(int doRehash, int oldsize, int newsize) {
+  // Without a running engine there is no table to enlarge.
+  if (!bddrunning) return 0;
   if (newsize > MAX_TABLE_SIZE) newsize = MAX_TABLE_SIZE;
   if (newsize <= oldsize) return 0;
   newsize = (int)bdd_prime_lte((unsigned)newsize);
@@ -618,6 +621,8 @@ static int refstack_capacity(int varnum) {
 }
 
 extern "C" int bdd_setvarnum(int num) {
+  // The variable nodes need a node table.
+  if (!bddrunning) return bdd_error(BDD_ERR_RUNNING);
   int old = bddvarnum;
   bdd_disable_reorder();
 

@@ -159,6 +159,7 @@ int bdd_setbddpairs(bddPair *p, int *oldvar, BDD *newvar, int size) {
 }
 
 void bdd_resetpair(bddPair *p) {
+  if (p == NULL) return;
   /* A short table that still cannot grow is reset as far as it reaches:
    * the missing levels are identities anyway. */
   pair_grow(p, bddvarnum);

@@ -1,0 +1,1201 @@
+/* Dynamic variable reordering.
+ *
+ * A reordering run converts the node table into a working form: the level
+ * field of every node holds its variable number, each variable hashes its
+ * nodes into its own slice of the bucket heads, and reference counts also
+ * count references from live nodes, so that a node is released the moment
+ * its last parent lets go. Adjacent levels are then exchanged in place
+ * (every node index keeps its function), whole blocks are moved by series
+ * of exchanges, and the strategies search for a smaller table. The end of
+ * the run converts back and collects garbage. */
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "internal.h"
+
+namespace {
+
+struct LevelRegion {
+  int start;   /* first node whose hash field heads one of this variable's buckets */
+  int size;    /* number of buckets */
+  int maxsize; /* width of the variable's share of the table */
+  int nodenum; /* live nodes of the variable */
+};
+
+struct BlockWeight {
+  int weight;
+  BddTree *block;
+};
+
+}  // namespace
+
+/* ---- settings and hooks ---------------------------------------------- */
+
+static int bddreordermethod = REORDER_NONE;
+static int bddreordertimes = 0;
+static int reorderdisabled = 0;
+static int verbose = 0;
+static bddinthandler reorder_handler = NULL;
+static bddsizehandler reorder_nodenum = NULL;
+static int usednum_before = 0;
+static int usednum_after = 0;
+
+/* ---- state of a run ----------------------------------------------------- */
+
+static LevelRegion *levels = NULL;
+static int *extroots = NULL;
+static unsigned *extrootcount = NULL; /* each root's own count when the run began */
+static int extrootsize = 0;
+static imatrix *iactmtx = NULL;
+static int resizedInMakenode = 0;
+/* Set when an exchange had to be refused for lack of nodes: every move
+ * after that is skipped and the pass winds down with the diagrams intact. */
+static int reorder_failed = 0;
+/* Level order saved before a compound move, so a refused exchange can be
+ * rolled back to it. */
+static int *ordersnap = NULL;
+
+/* Exchanges made by the compound move in progress (the variable that went
+ * down each time), so a refused exchange can be undone exactly: replaying
+ * the inverses in reverse order revisits the same orders, and each inverse
+ * needs only the nodes its forward exchange freed. */
+static int *movelog = NULL;
+static int movelogsize = 0;
+static int movelogcap = 0;
+static bool movelog_on = false;
+static bool movelog_lost = false;
+
+/* Scratch of the root marking. */
+static char *depvec = NULL;
+static int *deplist = NULL;
+static int depcount = 0;
+static int *rowstamp = NULL;
+static int walkstamp = 0;
+
+static inline int VAR(int n) { return (int)LEVEL(n); }
+
+static inline int nodecount_now(void) { return reorder_nodenum(); }
+
+static inline int region_bucket(int var, int low, int high) {
+  const LevelRegion &r = levels[var];
+  return r.start + (int)(PAIR((unsigned)low, (unsigned)high) % (unsigned)r.size);
+}
+
+static inline bool interacts(int a, int b) {
+  return (iactmtx->rows[a][b >> 3] >> (b & 7)) & 1;
+}
+
+/* ---- root marking --------------------------------------------------------- */
+
+static inline void dep_set(int v) {
+  if (!depvec[v]) {
+    depvec[v] = 1;
+    deplist[depcount++] = v;
+  }
+}
+
+/* Every variable that interacts with v, already recorded for an earlier
+ * root, is in the support of a node of v met again. */
+static void dep_addrow(int v) {
+  if (rowstamp[v] == walkstamp) return;
+  rowstamp[v] = walkstamp;
+  const char *row = iactmtx->rows[v];
+  for (int k = 0; k < bddvarnum; k++)
+    if ((row[k >> 3] >> (k & 7)) & 1) dep_set(k);
+}
+
+/* Records that all variables of the current dependency list interact. */
+static void addDependencies(void) {
+  for (int i = 0; i < depcount; i++)
+    for (int j = 0; j < depcount; j++) {
+      int a = deplist[i], b = deplist[j];
+      iactmtx->rows[a][b >> 3] |= (char)(1 << (b & 7));
+    }
+}
+
+static void dep_clear(void) {
+  for (int i = 0; i < depcount; i++) depvec[deplist[i]] = 0;
+  depcount = 0;
+  walkstamp++;
+}
+
+/* Counts one more parent of r. The first visit walks r's children; the
+ * mark flags an external root whose own walk has not happened yet, so a
+ * root met through another root is walked exactly once. */
+static void addref_rec(int r) {
+  if (r < 2) return;
+  if (REFCOUNT(r) == 0 || MARKED(r)) {
+    UNMARK(r);
+    int v = VAR(r);
+    dep_set(v);
+    levels[v].nodenum++;
+    addref_rec(LOW(r));
+    addref_rec(HIGH(r));
+  } else {
+    dep_addrow(VAR(r));
+  }
+  INCREF(r);
+}
+
+static void mark_roots(void) {
+  int k = 0;
+  for (int n = 0; n < bddnodesize; n++) {
+    if (n >= 2 && !ISFREE(n)) {
+      SETLEVEL(n, (unsigned)bddlevel2var[LEVEL(n)]);
+      if (REFCOUNT(n) != 0) {
+        SETMARK(n);
+        extroots[k] = n;
+        extrootcount[k] = REFCOUNT(n);
+        k++;
+      }
+    }
+    SETHASHHEAD(n, 0);
+  }
+  extrootsize = k;
+
+  for (int i = 0; i < extrootsize; i++) {
+    int n = extroots[i];
+    if (!MARKED(n)) continue; /* walked as part of an earlier root */
+    UNMARK(n);
+    int v = VAR(n);
+    dep_set(v);
+    levels[v].nodenum++;
+    addref_rec(LOW(n));
+    addref_rec(HIGH(n));
+    addDependencies();
+    dep_clear();
+  }
+}
+
+/* ---- regions, rebuild ------------------------------------------------------ */
+
+static void reorder_setLevellookup(void) {
+  for (int v = 0; v < bddvarnum; v++) {
+    int maxsize = bddnodesize / bddvarnum;
+    if (maxsize < 1) maxsize = 1;
+    levels[v].maxsize = maxsize;
+    levels[v].start = v * maxsize;
+    levels[v].size = maxsize;
+    if (levels[v].size > 3) levels[v].size = (int)bdd_prime_lte((unsigned)maxsize);
+  }
+}
+
+static inline void push_chain(int n) {
+  int b = region_bucket(VAR(n), LOW(n), HIGH(n));
+  SETNEXT(n, HASHHEAD(b));
+  SETHASHHEAD(b, n);
+}
+
+static inline void push_free(int n) {
+  SETNEXT(n, bddfreepos);
+  bddfreepos = n;
+}
+
+static void reorder_gbc(void) {
+  bddfreepos = 0;
+  bddfreenum = 0;
+  for (int n = bddnodesize - 1; n >= 2; n--) {
+    if (REFCOUNT(n) != 0) {
+      push_chain(n);
+    } else {
+      SETLOW(n, FREE_LOW);
+      push_free(n);
+      bddfreenum++;
+    }
+  }
+}
+
+static void reorder_rehashAll(void) {
+  reorder_setLevellookup();
+  bddfreepos = 0;
+  for (int n = bddnodesize - 1; n >= 0; n--) SETHASHHEAD(n, 0);
+  for (int n = bddnodesize - 1; n >= 2; n--) {
+    if (!ISFREE(n))
+      push_chain(n);
+    else
+      push_free(n);
+  }
+}
+
+/* ---- node creation within a run --------------------------------------------- */
+
+/* The exchange creates every node it needs beforehand (reorder_reserve),
+ * so this only finds nodes, or collapses a redundant one. */
+static int reorder_makenode(int var, int low, int high) {
+  if (low == high) {
+    INCREF(low);
+    return low;
+  }
+  int b = region_bucket(var, low, high);
+  unsigned w2 = LEVLOW_WORD((unsigned)var, low);
+  unsigned w3 = LEVHIGH_WORD((unsigned)var, high);
+  for (int r = HASHHEAD(b); r != 0; r = NEXT(r)) {
+    if (bddnodes[r].word2 == w2 && bddnodes[r].word3 == w3) {
+      INCREF(r);
+      return r;
+    }
+  }
+  assert(bddfreepos != 0);
+  int r = bddfreepos;
+  bddfreepos = NEXT(r);
+  bddfreenum--;
+  bddproduced++;
+  levels[var].nodenum++;
+  bddnodes[r].word1 = (unsigned)HASHHEAD(b); /* next; count high bits and mark clear */
+  bddnodes[r].word2 = w2;
+  bddnodes[r].word3 = w3;
+  SETREFCOUNT(r, 1);
+  SETHASHHEAD(b, r);
+  INCREF(low);
+  INCREF(high);
+  return r;
+}
+
+/* ---- level exchange --------------------------------------------------------- */
+
+/* Detaches the nodes of var0 that have a child of var1; returns them as a
+ * list through next and their number in *count. */
+static int reorder_downSimple(int var0, int var1, int *count) {
+  LevelRegion &reg = levels[var0];
+  int list = 0, k = 0;
+  reg.nodenum = 0;
+  for (int b = reg.start; b < reg.start + reg.size; b++) {
+    int r = HASHHEAD(b);
+    SETHASHHEAD(b, 0);
+    while (r != 0) {
+      int next = NEXT(r);
+      if (VAR(LOW(r)) != var1 && VAR(HIGH(r)) != var1) {
+        SETNEXT(r, HASHHEAD(b));
+        SETHASHHEAD(b, r);
+        reg.nodenum++;
+      } else {
+        SETNEXT(r, list);
+        list = r;
+        k++;
+      }
+      r = next;
+    }
+  }
+  *count = k;
+  return list;
+}
+
+/* Undoes reorder_downSimple for a refused exchange. */
+static void reorder_putback(int list, int var0) {
+  while (list != 0) {
+    int next = NEXT(list);
+    push_chain(list);
+    levels[var0].nodenum++;
+    list = next;
+  }
+}
+
+static void reorder_swap(int list, int var0, int var1) {
+  while (list != 0) {
+    int n = list;
+    list = NEXT(n);
+    int f0 = LOW(n), f1 = HIGH(n);
+    int f00, f01, f10, f11;
+    if (VAR(f0) == var1) {
+      f00 = LOW(f0);
+      f01 = HIGH(f0);
+    } else {
+      f00 = f01 = f0;
+    }
+    if (VAR(f1) == var1) {
+      f10 = LOW(f1);
+      f11 = HIGH(f1);
+    } else {
+      f10 = f11 = f1;
+    }
+    int g0 = reorder_makenode(var0, f00, f10);
+    int g1 = reorder_makenode(var0, f01, f11);
+    DECREF(f0);
+    DECREF(f1);
+    SETLEVLOWHIGH(n, (unsigned)var1, g0, g1);
+    levels[var1].nodenum++;
+    push_chain(n);
+  }
+}
+
+/* Frees the var1 nodes that lost their last parent in the move. Their
+ * children survive: the new var0 nodes reference them. */
+static void reorder_localGbc(int var1) {
+  LevelRegion &reg = levels[var1];
+  for (int b = reg.start; b < reg.start + reg.size; b++) {
+    int r = HASHHEAD(b);
+    SETHASHHEAD(b, 0);
+    while (r != 0) {
+      int next = NEXT(r);
+      if (REFCOUNT(r) != 0) {
+        SETNEXT(r, HASHHEAD(b));
+        SETHASHHEAD(b, r);
+      } else {
+        DECREF(LOW(r));
+        DECREF(HIGH(r));
+        SETLOW(r, FREE_LOW);
+        push_free(r);
+        reg.nodenum--;
+        bddfreenum++;
+      }
+      r = next;
+    }
+  }
+}
+
+/* Makes one more free node by growing the table. The error is raised once,
+ * as kernel node creation does, and not again while the condition holds. */
+static bool grow_for_exchange(void) {
+  if (bdderrorcond) return false;
+  bdd_noderesize(0);
+  if (bddfreepos != 0) {
+    resizedInMakenode = 1;
+    return true;
+  }
+  bdd_error(BDD_ERR_NODENUM);
+  bdderrorcond = 17;
+  return false;
+}
+
+/* Makes sure node (var, low, high) exists, creating it with no count of its
+ * own; the move then finds it instead of creating it. */
+static bool reserve_node(int var, int low, int high) {
+  if (low == high) return true;
+  int b = region_bucket(var, low, high);
+  unsigned w2 = LEVLOW_WORD((unsigned)var, low);
+  unsigned w3 = LEVHIGH_WORD((unsigned)var, high);
+  for (int r = HASHHEAD(b); r != 0; r = NEXT(r))
+    if (bddnodes[r].word2 == w2 && bddnodes[r].word3 == w3) return true;
+  /* Growth keeps b valid: regions are recomputed only after the exchange. */
+  if (bddfreepos == 0 && !grow_for_exchange()) return false;
+  int r = bddfreepos;
+  bddfreepos = NEXT(r);
+  bddfreenum--;
+  bddproduced++;
+  levels[var].nodenum++;
+  bddnodes[r].word1 = (unsigned)HASHHEAD(b);
+  bddnodes[r].word2 = w2;
+  bddnodes[r].word3 = w3;
+  SETREFCOUNT(r, 0);
+  SETHASHHEAD(b, r);
+  INCREF(low);
+  INCREF(high);
+  return true;
+}
+
+static inline void cofactors(int f, int var1, int *f0, int *f1) {
+  if (VAR(f) == var1) {
+    *f0 = LOW(f);
+    *f1 = HIGH(f);
+  } else {
+    *f0 = *f1 = f;
+  }
+}
+
+/* Creates every node the move of `list` will need, so that the move itself
+ * cannot run out of nodes halfway. On exhaustion the nodes created here
+ * (the only var0 nodes without a count) are released again. */
+static bool reorder_reserve(int list, int var0, int var1) {
+  for (int n = list; n != 0; n = NEXT(n)) {
+    int f00, f01, f10, f11;
+    cofactors(LOW(n), var1, &f00, &f01);
+    cofactors(HIGH(n), var1, &f10, &f11);
+    if (!reserve_node(var0, f00, f10) || !reserve_node(var0, f01, f11)) {
+      reorder_localGbc(var0);
+      return false;
+    }
+  }
+  return true;
+}
+
+static void log_move(int var) {
+  if (!movelog_on || movelog_lost) return;
+  if (movelogsize == movelogcap) {
+    int cap = movelogcap ? 2 * movelogcap : 64;
+    int *grown = (int *)realloc(movelog, sizeof(int) * (size_t)cap);
+    if (grown == NULL) {
+      movelog_lost = true;
+      return;
+    }
+    movelog = grown;
+    movelogcap = cap;
+  }
+  movelog[movelogsize++] = var;
+}
+
+static int reorder_vardown(int var) {
+  if (var < 0 || var >= bddvarnum) return bdd_error(BDD_ERR_UNKNOWN_VAR);
+  int level = bddvar2level[var];
+  if (level >= bddvarnum - 1) return 0;
+  resizedInMakenode = 0;
+  int var1 = bddlevel2var[level + 1];
+
+  if (interacts(var, var1)) {
+    int k;
+    int list = reorder_downSimple(var, var1, &k);
+    if (!reorder_reserve(list, var, var1)) {
+      reorder_putback(list, var);
+      if (resizedInMakenode) reorder_rehashAll();
+      return BDD_ERR_NODENUM;
+    }
+    reorder_swap(list, var, var1);
+    reorder_localGbc(var1);
+  }
+
+  bddlevel2var[level] = var1;
+  bddlevel2var[level + 1] = var;
+  bddvar2level[var] = level + 1;
+  bddvar2level[var1] = level;
+  bdd_pairs_vardown(level);
+  log_move(var);
+
+  if (resizedInMakenode) reorder_rehashAll();
+  return 0;
+}
+
+static int reorder_varup(int var) {
+  if (var < 0 || var >= bddvarnum) return bdd_error(BDD_ERR_UNKNOWN_VAR);
+  int level = bddvar2level[var];
+  if (level == 0) return 0;
+  return reorder_vardown(bddlevel2var[level - 1]);
+}
+
+static void log_begin(void) {
+  movelogsize = 0;
+  movelog_lost = false;
+  movelog_on = true;
+}
+
+static void log_end(void) { movelog_on = false; }
+
+static void order_save(int lo, int hi) {
+  for (int l = lo; l <= hi; l++) ordersnap[l] = bddlevel2var[l];
+}
+
+/* Takes back the exchanges of the compound move in progress. The inverses
+ * replayed in reverse order cannot run short of nodes; only if the log could
+ * not be kept is the saved order rebuilt by plain bubbling instead, which
+ * stops at the first refused exchange. */
+static void undo_moves(int lo, int hi) {
+  movelog_on = false;
+  if (!movelog_lost) {
+    for (int i = movelogsize - 1; i >= 0; i--)
+      if (reorder_varup(movelog[i]) < 0) break;
+    movelogsize = 0;
+    return;
+  }
+  for (int l = lo; l <= hi; l++) {
+    int v = ordersnap[l];
+    while (bddvar2level[v] > l)
+      if (reorder_varup(v) < 0) return;
+  }
+}
+
+static inline int lev(int v) { return bddvar2level[v]; }
+
+/* Exchanges block left with its successor, in the order and in the list. */
+static void blockdown(BddTree *left) {
+  if (reorder_failed) return;
+  BddTree *right = left->next;
+  int ls = left->last - left->first;
+  int rs = right->last - right->first;
+  int s = lev(left->seq[0]);
+  int e = lev(right->seq[rs]);
+  if (e < s) e = s;
+  order_save(s, e);
+  log_begin();
+
+  while (lev(left->seq[0]) < lev(right->seq[rs])) {
+    bool moved = false;
+    for (int i = 0; i < ls; i++) {
+      if (lev(left->seq[i]) + 1 != lev(left->seq[i + 1]) &&
+          lev(left->seq[i]) < lev(right->seq[rs])) {
+        if (reorder_vardown(left->seq[i]) < 0) goto refused;
+        moved = true;
+      }
+    }
+    if (lev(left->seq[ls]) < lev(right->seq[rs])) {
+      if (reorder_vardown(left->seq[ls]) < 0) goto refused;
+      moved = true;
+    }
+    if (!moved) goto refused;
+  }
+
+  while (lev(right->seq[0]) > s) {
+    bool moved = false;
+    for (int i = rs; i > 0; i--) {
+      if (lev(right->seq[i]) - 1 != lev(right->seq[i - 1]) && lev(right->seq[i]) > s) {
+        if (reorder_varup(right->seq[i]) < 0) goto refused;
+        moved = true;
+      }
+    }
+    if (lev(right->seq[0]) > s) {
+      if (reorder_varup(right->seq[0]) < 0) goto refused;
+      moved = true;
+    }
+    if (!moved) goto refused;
+  }
+
+  {
+    BddTree *outerprev = left->prev;
+    BddTree *outernext = right->next;
+    right->prev = outerprev;
+    left->next = outernext;
+    right->next = left;
+    left->prev = right;
+    if (outerprev != NULL) outerprev->next = right;
+    if (outernext != NULL) outernext->prev = left;
+    int p = left->pos;
+    left->pos = right->pos;
+    right->pos = p;
+  }
+  log_end();
+  return;
+
+refused:
+  reorder_failed = 1;
+  undo_moves(s, e);
+}
+
+/* ---- starting and ending a run -------------------------------------------------- */
+
+static void free_run_arrays(void) {
+  free(levels);
+  levels = NULL;
+  free(extroots);
+  extroots = NULL;
+  free(extrootcount);
+  extrootcount = NULL;
+  free(ordersnap);
+  ordersnap = NULL;
+  free(movelog);
+  movelog = NULL;
+  movelogsize = movelogcap = 0;
+  movelog_on = false;
+  free(depvec);
+  depvec = NULL;
+  free(deplist);
+  deplist = NULL;
+  free(rowstamp);
+  rowstamp = NULL;
+  imatrixDelete(iactmtx);
+  iactmtx = NULL;
+}
+
+static inline size_t atleast1(int n) { return n > 0 ? (size_t)n : 1; }
+
+/* 0 when the run started; -1 otherwise, with *raised telling whether an
+ * error went through bdd_error. Every allocation is made before the node
+ * table is touched, so a failure leaves the table in its normal form. */
+static int reorder_init(int *raised) {
+  *raised = 0;
+  reorder_failed = 0;
+  levels = (LevelRegion *)malloc(sizeof(LevelRegion) * atleast1(bddvarnum));
+  if (levels == NULL) return -1;
+
+  if (reorder_handler != NULL) reorder_handler(1);
+
+  int roots = 0;
+  for (int n = 2; n < bddnodesize; n++)
+    if (!ISFREE(n) && REFCOUNT(n) != 0) roots++;
+
+  extroots = (int *)malloc(sizeof(int) * atleast1(roots));
+  extrootcount = (unsigned *)malloc(sizeof(unsigned) * atleast1(roots));
+  ordersnap = (int *)malloc(sizeof(int) * atleast1(bddvarnum + 1));
+  depvec = (char *)calloc(atleast1(bddvarnum), 1);
+  deplist = (int *)malloc(sizeof(int) * atleast1(bddvarnum));
+  rowstamp = (int *)calloc(atleast1(bddvarnum), sizeof(int));
+  iactmtx = imatrixNew(bddvarnum);
+  if (extroots == NULL || extrootcount == NULL || ordersnap == NULL || depvec == NULL ||
+      deplist == NULL || rowstamp == NULL || iactmtx == NULL) {
+    free_run_arrays();
+    *raised = 1;
+    bdd_error(BDD_ERR_MEMORY);
+    /* The hook saw the start; let it see the end too. */
+    if (reorder_handler != NULL) reorder_handler(0);
+    return -1;
+  }
+
+  /* Intermediate results of an abandoned operation are not roots: the
+   * operation restarts from scratch after the run. */
+  INITREF();
+
+  for (int v = 0; v < bddvarnum; v++) {
+    levels[v].start = -1;
+    levels[v].size = 0;
+    levels[v].nodenum = 0;
+  }
+  depcount = 0;
+  walkstamp = 1;
+  mark_roots();
+
+  free(depvec);
+  depvec = NULL;
+  free(deplist);
+  deplist = NULL;
+  free(rowstamp);
+  rowstamp = NULL;
+
+  reorder_setLevellookup();
+  reorder_gbc();
+  return 0;
+}
+
+static void reorder_done(void) {
+  /* Every external root gets back the count it had when the run began:
+   * references from other nodes are counted afresh by the next run. */
+  int k = 0;
+  for (int n = 2; n < bddnodesize; n++) {
+    if (ISFREE(n)) continue;
+    if (k < extrootsize && extroots[k] == n) {
+      SETREFCOUNT(n, extrootcount[k]);
+      k++;
+    } else {
+      SETREFCOUNT(n, 0);
+    }
+    UNMARK(n);
+    SETLEVEL(n, (unsigned)bddvar2level[VAR(n)]);
+  }
+  assert(k == extrootsize);
+  extrootsize = 0;
+  free_run_arrays();
+
+  bdd_gbc();
+  if (reorder_handler != NULL) reorder_handler(0);
+}
+
+/* ---- strategies ------------------------------------------------------------------ */
+
+static BddTree *list_head(BddTree *t) {
+  if (t == NULL) return NULL;
+  while (t->prev != NULL) t = t->prev;
+  return t;
+}
+
+static void progress(const char *s) {
+  if (verbose > 1) {
+    printf("%s", s);
+    fflush(stdout);
+  }
+}
+
+/* One sweep of adjacent exchanges: a block sinks while that never makes
+ * the table larger. */
+static void win2_sweep(BddTree *cur, BddTree **first) {
+  while (cur->next != NULL && !reorder_failed) {
+    int best = nodecount_now();
+    blockdown(cur);
+    if (reorder_failed) break;
+    if (nodecount_now() > best) {
+      blockdown(cur->prev);
+      cur = cur->next;
+    } else if (*first == cur) {
+      *first = cur->prev;
+    }
+    progress(".");
+  }
+}
+
+static BddTree *reorder_win2(BddTree *t) {
+  if (t == NULL) return t;
+  if (verbose > 1) printf("Win2 start: %d nodes\n", nodecount_now());
+  fflush(stdout);
+  BddTree *first = t;
+  win2_sweep(t, &first);
+  if (verbose > 1) printf("\nWin2 end: %d nodes\n", nodecount_now());
+  fflush(stdout);
+  return reorder_failed ? list_head(t) : first;
+}
+
+static BddTree *reorder_win2ite(BddTree *t) {
+  if (t == NULL) return t;
+  if (verbose > 1) printf("Win2ite start: %d nodes\n", nodecount_now());
+  BddTree *first = t;
+  int lastsize;
+  do {
+    lastsize = nodecount_now();
+    win2_sweep(t, &first);
+    if (verbose > 1) printf(" %d nodes\n", nodecount_now());
+  } while (nodecount_now() != lastsize && !reorder_failed);
+  return reorder_failed ? list_head(t) : first;
+}
+
+/* Tries the arrangements of the window starting at a; keeps the earliest
+ * smallest one and returns where the next window starts. */
+static BddTree *reorder_swapwin3(BddTree *a, BddTree **first) {
+  bool setfirst = (a->prev == NULL);
+  BddTree *next = a;
+  int best = nodecount_now();
+
+  if (a->next->next == NULL) {
+    blockdown(a);
+    if (nodecount_now() > best) {
+      blockdown(a->prev);
+      next = a->next;
+    } else {
+      next = a;
+      if (setfirst) *first = a->prev;
+    }
+    return next;
+  }
+
+  BddTree *b = a->next;
+  BddTree *c = b->next;
+  int pos = 0;
+  BddTree *const moves[5] = {a, a, b, b, c}; /* ABC -> BAC -> BCA -> CBA -> CAB -> ACB */
+  for (int i = 0; i < 5; i++) {
+    blockdown(moves[i]);
+    pos++;
+    int size = nodecount_now();
+    if (size < best) {
+      best = size;
+      pos = 0;
+    }
+  }
+  if (pos >= 1) {
+    blockdown(a); /* C A B */
+    next = a;
+    if (setfirst) *first = c;
+  }
+  if (pos >= 2) {
+    blockdown(a); /* C B A */
+    next = b;
+    if (setfirst) *first = c;
+  }
+  if (pos >= 3) {
+    blockdown(c); /* B C A */
+    next = c;
+    if (setfirst) *first = b;
+  }
+  if (pos >= 4) {
+    blockdown(c); /* B A C */
+    next = a;
+    if (setfirst) *first = b;
+  }
+  if (pos >= 5) {
+    blockdown(b); /* A B C */
+    next = b;
+    if (setfirst) *first = a;
+  }
+  return next;
+}
+
+static BddTree *reorder_win3(BddTree *t) {
+  if (t == NULL) return t;
+  if (verbose > 1) printf("Win3 start: %d nodes\n", nodecount_now());
+  fflush(stdout);
+  BddTree *first = t;
+  BddTree *cur = t;
+  while (cur->next != NULL && !reorder_failed) {
+    cur = reorder_swapwin3(cur, &first);
+    progress(".");
+  }
+  if (verbose > 1) printf("\nWin3 end: %d nodes\n", nodecount_now());
+  fflush(stdout);
+  return reorder_failed ? list_head(t) : first;
+}
+
+static BddTree *reorder_win3ite(BddTree *t) {
+  if (t == NULL) return t;
+  if (verbose > 1) printf("Win3ite start: %d nodes\n", nodecount_now());
+  BddTree *first = t;
+  int lastsize;
+  do {
+    lastsize = nodecount_now();
+    BddTree *cur = first;
+    while (cur->next != NULL && cur->next->next != NULL && !reorder_failed) {
+      cur = reorder_swapwin3(cur, &first);
+      progress(".");
+    }
+    if (verbose > 1) printf(" %d nodes\n", nodecount_now());
+  } while (nodecount_now() != lastsize && !reorder_failed);
+  if (verbose > 1) printf("Win3ite end: %d nodes\n", nodecount_now());
+  return reorder_failed ? list_head(t) : first;
+}
+
+static int sift_limit(int best) {
+  int limit = best + best / 5;
+  if (bddmaxnodesize > 0) {
+    int cap = bddmaxnodesize - bddmaxnodeincrease - 2;
+    if (cap < limit) limit = cap;
+  }
+  return limit;
+}
+
+static void reorder_sift_bestpos(BddTree *blk, int middle) {
+  int best = nodecount_now();
+  int limit = sift_limit(best);
+  int offset = 0;
+  bool up = blk->pos <= middle;
+
+  for (int sweep = 0; sweep < 2 && !reorder_failed; sweep++) {
+    bool moved = false;
+    if (up) {
+      while (blk->prev != NULL && (nodecount_now() <= limit || !moved)) {
+        moved = true;
+        blockdown(blk->prev);
+        if (reorder_failed) break;
+        offset--;
+        progress("-");
+        if (nodecount_now() < best) {
+          best = nodecount_now();
+          offset = 0;
+          limit = sift_limit(best);
+        }
+      }
+    } else {
+      while (blk->next != NULL && (nodecount_now() <= limit || !moved)) {
+        moved = true;
+        blockdown(blk);
+        if (reorder_failed) break;
+        offset++;
+        progress("+");
+        if (nodecount_now() < best) {
+          best = nodecount_now();
+          offset = 0;
+          limit = sift_limit(best);
+        }
+      }
+    }
+    if (nodecount_now() > limit) progress("!");
+    up = !up;
+  }
+
+  while (offset < 0 && !reorder_failed) {
+    blockdown(blk);
+    offset++;
+  }
+  while (offset > 0 && !reorder_failed) {
+    blockdown(blk->prev);
+    offset--;
+  }
+}
+
+static BddTree *reorder_sift_seq(BddTree *t, BddTree **seq, int num) {
+  if (t == NULL) return t;
+  for (int n = 0; n < num && !reorder_failed; n++) {
+    clock_t c1 = clock();
+    if (verbose > 1) {
+      printf("Sift ");
+      if (reorder_filehandler != NULL)
+        reorder_filehandler(stdout, seq[n]->id);
+      else
+        printf("%d", seq[n]->id);
+      printf(": ");
+    }
+    reorder_sift_bestpos(seq[n], num / 2);
+    if (verbose > 1) {
+      printf("\n> %d nodes", nodecount_now());
+      printf(" (%.1f sec)\n", (float)(clock() - c1) / (float)CLOCKS_PER_SEC);
+    }
+  }
+  return list_head(t);
+}
+
+extern "C" {
+static int siftTestCmp(const void *aa, const void *bb) {
+  const BlockWeight *a = (const BlockWeight *)aa;
+  const BlockWeight *b = (const BlockWeight *)bb;
+  if (a->weight < b->weight) return -1;
+  if (a->weight > b->weight) return 1;
+  return 0;
+}
+
+static int varseqCmp(const void *aa, const void *bb) {
+  int a = bddvar2level[*(const int *)aa];
+  int b = bddvar2level[*(const int *)bb];
+  if (a < b) return -1;
+  if (a > b) return 1;
+  return 0;
+}
+}
+
+static BddTree *reorder_sift(BddTree *t) {
+  if (t == NULL) return t;
+  int num = 0;
+  for (BddTree *b = t; b != NULL; b = b->next) b->pos = num++;
+
+  BlockWeight *w = (BlockWeight *)malloc(sizeof(BlockWeight) * (size_t)num);
+  BddTree **seq = (BddTree **)malloc(sizeof(BddTree *) * (size_t)num);
+  if (w == NULL || seq == NULL) {
+    free(w);
+    free(seq);
+    return t;
+  }
+  int n = 0;
+  for (BddTree *b = t; b != NULL; b = b->next, n++) {
+    int sum = 0;
+    for (int v = b->first; v <= b->last; v++) sum += levels[v].nodenum;
+    w[n].weight = -sum;
+    w[n].block = b;
+  }
+  qsort(w, (size_t)num, sizeof(BlockWeight), siftTestCmp);
+  for (n = 0; n < num; n++) seq[n] = w[n].block;
+  free(w);
+
+  t = reorder_sift_seq(t, seq, num);
+  free(seq);
+  return t;
+}
+
+static BddTree *reorder_siftite(BddTree *t) {
+  if (t == NULL) return t;
+  int counter = 1;
+  int lastsize;
+  do {
+    if (verbose > 1) printf("Reorder %d\n", counter++);
+    lastsize = nodecount_now();
+    t = reorder_sift(t);
+  } while (nodecount_now() != lastsize && !reorder_failed);
+  return t;
+}
+
+static BddTree *reorder_random(BddTree *t) {
+  if (t == NULL) return t;
+  int num = 0;
+  for (BddTree *b = t; b != NULL; b = b->next) num++;
+  BddTree **blocks = (BddTree **)malloc(sizeof(BddTree *) * (size_t)num);
+  if (blocks == NULL) return t;
+  num = 0;
+  for (BddTree *b = t; b != NULL; b = b->next) blocks[num++] = b;
+
+  for (int n = 0; n < 4 * num && !reorder_failed; n++) {
+    int k = (int)(lrand48() % num);
+    if (blocks[k]->next != NULL) blockdown(blocks[k]);
+  }
+  free(blocks);
+  if (verbose) printf("Random order: %d nodes\n", nodecount_now());
+  return list_head(t);
+}
+
+static BddTree *reorder_block(BddTree *t, int method) {
+  if (t == NULL) return NULL;
+  if (t->fixed == 0 && t->child != NULL && !reorder_failed) {
+    switch (method) {
+      case REORDER_WIN2: t->child = reorder_win2(t->child); break;
+      case REORDER_WIN2ITE: t->child = reorder_win2ite(t->child); break;
+      case REORDER_SIFT: t->child = reorder_sift(t->child); break;
+      case REORDER_SIFTITE: t->child = reorder_siftite(t->child); break;
+      case REORDER_WIN3: t->child = reorder_win3(t->child); break;
+      case REORDER_WIN3ITE: t->child = reorder_win3ite(t->child); break;
+      case REORDER_RANDOM: t->child = reorder_random(t->child); break;
+      default: break;
+    }
+  }
+  for (BddTree *c = t->child; c != NULL; c = c->next) reorder_block(c, method);
+  if (t->seq != NULL) qsort(t->seq, (size_t)(t->last - t->first + 1), sizeof(int), varseqCmp);
+  return t;
+}
+
+/* ---- public interface ------------------------------------------------------------ */
+
+extern "C" {
+
+void bdd_reorder(int method) {
+  if (!bddrunning) {
+    bdd_error(BDD_ERR_RUNNING);
+    return;
+  }
+  int savemethod = bddreordermethod;
+  int savetimes = bddreordertimes;
+  bddreordermethod = method;
+  bddreordertimes = 1;
+
+  BddTree *top = bddtree_new(-1);
+  int raised;
+  if (top == NULL || reorder_init(&raised) < 0) {
+    free(top);
+    bddreordermethod = savemethod;
+    bddreordertimes = savetimes;
+    return;
+  }
+  usednum_before = bddnodesize - bddfreenum;
+
+  top->first = 0;
+  top->last = bdd_varnum() - 1;
+  top->fixed = 0;
+  top->next = NULL;
+  top->child = vartree;
+  reorder_block(top, method);
+  vartree = top->child;
+  free(top);
+
+  usednum_after = bddnodesize - bddfreenum;
+  reorder_done();
+  bddreordermethod = savemethod;
+  bddreordertimes = savetimes;
+}
+
+int bdd_swapvar(int x, int y) {
+  if (vartree != NULL) return bdd_error(BDD_ERR_VARBLOCK);
+  if (x == y) return 0;
+  if (x < 0 || x >= bddvarnum || y < 0 || y >= bddvarnum) return bdd_error(BDD_ERR_UNKNOWN_VAR);
+  if (!bddrunning) return bdd_error(BDD_ERR_RUNNING);
+
+  if (bddvar2level[x] > bddvar2level[y]) {
+    int t = x;
+    x = y;
+    y = t;
+  }
+  int l1 = bddvar2level[x];
+  int l2 = bddvar2level[y];
+
+  int raised;
+  if (reorder_init(&raised) < 0) return raised ? BDD_ERR_MEMORY : bdd_error(BDD_ERR_MEMORY);
+  order_save(0, bddvarnum - 1);
+  log_begin();
+  int err = 0;
+  while (err == 0 && bddvar2level[x] < l2) err = reorder_vardown(x);
+  while (err == 0 && bddvar2level[y] > l1) err = reorder_varup(y);
+  if (err < 0) undo_moves(0, bddvarnum - 1);
+  log_end();
+  reorder_done();
+  return err;
+}
+
+void bdd_setvarorder(int *order) {
+  if (vartree != NULL) {
+    bdd_error(BDD_ERR_VARBLOCK);
+    return;
+  }
+  if (!bddrunning) {
+    bdd_error(BDD_ERR_RUNNING);
+    return;
+  }
+  if (order == NULL && bddvarnum > 0) {
+    bdd_error(BDD_ERR_UNKNOWN_VAR);
+    return;
+  }
+  for (int l = 0; l < bddvarnum; l++)
+    if (order[l] < 0 || order[l] >= bddvarnum) {
+      bdd_error(BDD_ERR_UNKNOWN_VAR);
+      return;
+    }
+
+  int raised;
+  if (reorder_init(&raised) < 0) return;
+  order_save(0, bddvarnum - 1);
+  log_begin();
+  bool refused = false;
+  for (int l = 0; l < bddvarnum && !refused; l++) {
+    int v = order[l];
+    while (bddvar2level[v] > l)
+      if (reorder_varup(v) < 0) {
+        refused = true;
+        break;
+      }
+  }
+  if (refused) undo_moves(0, bddvarnum - 1);
+  log_end();
+  reorder_done();
+}
+
+int bdd_autoreorder(int method) {
+  int old = bddreordermethod;
+  bddreordermethod = method;
+  bddreordertimes = -1;
+  return old;
+}
+
+int bdd_autoreorder_times(int method, int num) {
+  int old = bddreordermethod;
+  bddreordermethod = method;
+  bddreordertimes = num;
+  return old;
+}
+
+int bdd_getreorder_method(void) { return bddreordermethod; }
+
+int bdd_getreorder_times(void) { return bddreordertimes; }
+
+void bdd_disable_reorder(void) { reorderdisabled = 1; }
+
+void bdd_enable_reorder(void) { reorderdisabled = 0; }
+
+int bdd_reorder_ready(void) {
+  if (bddreordermethod == REORDER_NONE || vartree == NULL || bddreordertimes == 0 ||
+      reorderdisabled != 0)
+    return 0;
+  return 1;
+}
+
+int bdd_reorder_auto(void) {
+  if (!bdd_reorder_ready()) return 0;
+  bdd_reorder(bddreordermethod);
+  bddreordertimes--;
+  return 1;
+}
+
+int bdd_reorder_gain(void) {
+  if (usednum_before == 0) return 0;
+  return (100 * (usednum_before - usednum_after)) / usednum_before;
+}
+
+bddinthandler bdd_reorder_hook(bddinthandler handler) {
+  bddinthandler old = reorder_handler;
+  reorder_handler = handler;
+  return old;
+}
+
+bddfilehandler bdd_blockfile_hook(bddfilehandler handler) {
+  bddfilehandler old = reorder_filehandler;
+  reorder_filehandler = handler;
+  return old;
+}
+
+bddsizehandler bdd_reorder_probe(bddsizehandler handler) {
+  bddsizehandler old = reorder_nodenum;
+  if (handler == NULL) return old;
+  reorder_nodenum = handler;
+  return old;
+}
+
+int bdd_reorder_verbose(int level) {
+  int old = verbose;
+  verbose = level;
+  return old;
+}
+
+void bdd_default_reohandler(int pre) {
+  static clock_t c1;
+  if (verbose <= 0) return;
+  if (pre) {
+    printf("Start reordering\n");
+    c1 = clock();
+  } else {
+    clock_t c2 = clock();
+    printf("End reordering. Went from %d to %d nodes (%.1f sec)\n", usednum_before, usednum_after,
+           (float)(c2 - c1) / (float)CLOCKS_PER_SEC);
+  }
+}
+
+int bdd_var2level(int var) {
+  if (var < 0 || var >= bddvarnum) return bdd_error(BDD_ERR_UNKNOWN_VAR);
+  return bddvar2level[var];
+}
+
+int bdd_level2var(int level) {
+  if (level < 0 || level >= bddvarnum) return bdd_error(BDD_ERR_UNKNOWN_VAR);
+  return bddlevel2var[level];
+}
+
+void bdd_reorder_init(void) {
+  reorderdisabled = 0;
+  vartree = NULL;
+  bdd_clrvarblocks();
+  bdd_reorder_hook(bdd_default_reohandler);
+  bdd_reorder_verbose(0);
+  bdd_autoreorder_times(REORDER_NONE, 0);
+  reorder_nodenum = bdd_getnodenum;
+  usednum_before = usednum_after = 0;
+  blockid = 0;
+}
+
+void bdd_reorder_done(void) {
+  bddtree_del(vartree);
+  bdd_operator_reset();
+  vartree = NULL;
+}
+
+}  // extern "C"

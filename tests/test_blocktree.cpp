@@ -1,0 +1,273 @@
+// Variable blocks and the interaction matrix: insertion rules, identifiers,
+// the printed forest and matrix, and refusal of blocks that cannot be laid
+// out on consecutive levels.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "internal.h"
+#include "support.h"
+
+namespace {
+
+std::string capture(const std::function<void(FILE *)> &fn) {
+  char *buf = nullptr;
+  size_t len = 0;
+  FILE *f = open_memstream(&buf, &len);
+  fn(f);
+  fclose(f);
+  std::string s(buf, len);
+  free(buf);
+  return s;
+}
+
+std::string order_text() { return capture([](FILE *f) { bdd_fprintorder(f); }); }
+
+// The forest as nested ranges, e.g. "[0-3{[0-1][2-3]}][4-5]".
+std::string shape(BddTree *t) {
+  std::string s;
+  for (; t != nullptr; t = t->next) {
+    s += "[" + std::to_string(t->first) + "-" + std::to_string(t->last);
+    if (t->child != nullptr) s += "{" + shape(t->child) + "}";
+    s += "]";
+  }
+  return s;
+}
+
+// prev links mirror next links, and first blocks have no prev.
+void check_links(BddTree *t) {
+  ASSERT_TRUE(t == nullptr || t->prev == nullptr);
+  for (; t != nullptr; t = t->next) {
+    if (t->next != nullptr) {
+      ASSERT_EQ(t->next->prev, t);
+    }
+    check_links(t->child);
+  }
+}
+
+class Blocks : public ::testing::Test {
+ protected:
+  void SetUp() override { start_engine(1000, 100, 10); }
+  void TearDown() override { bdd_done(); }
+};
+
+TEST_F(Blocks, NestingAndPrint) {
+  EXPECT_EQ(bdd_intaddvarblock(0, 3, 0), 0);
+  EXPECT_EQ(bdd_intaddvarblock(0, 1, 0), 1);
+  EXPECT_EQ(bdd_intaddvarblock(2, 3, 0), 2);
+  EXPECT_EQ(bdd_intaddvarblock(4, 5, 0), 3);
+  EXPECT_EQ(shape(vartree), "[0-3{[0-1][2-3]}][4-5]");
+  EXPECT_EQ(order_text(), "  0{\n     1\n     2\n  0}\n  3\n");
+  check_links(vartree);
+  EXPECT_TRUE(recorded_errors.empty());
+}
+
+void print_named(FILE *out, int id) { fprintf(out, "<b%d>", id); }
+
+TEST_F(Blocks, PrintUsesTheFileHook) {
+  bdd_intaddvarblock(0, 3, 0);
+  bdd_intaddvarblock(1, 2, 0);
+  EXPECT_EQ(bdd_blockfile_hook(print_named), nullptr);
+  EXPECT_EQ(order_text(), "<b0>{\n   <b1>\n<b0>}\n");
+  EXPECT_EQ(bdd_blockfile_hook(nullptr), &print_named);
+  EXPECT_EQ(order_text(), "  0{\n     1\n  0}\n");
+}
+
+TEST_F(Blocks, EnclosingAndOverlapRules) {
+  EXPECT_EQ(bdd_intaddvarblock(0, 1, 0), 0);
+  EXPECT_EQ(bdd_intaddvarblock(0, 5, 0), 1);
+  EXPECT_EQ(shape(vartree), "[0-5{[0-1]}]");
+  check_links(vartree);
+  bdd_clrvarblocks();
+  EXPECT_EQ(vartree, nullptr);
+
+  EXPECT_EQ(bdd_intaddvarblock(0, 3, 0), 0);
+  EXPECT_EQ(bdd_intaddvarblock(1, 5, 0), BDD_ERR_VARBLOCK);  // partial overlap
+  EXPECT_EQ(bdd_intaddvarblock(4, 7, 0), 1);
+  EXPECT_EQ(bdd_intaddvarblock(0, 5, 0), BDD_ERR_VARBLOCK);  // cuts 4..7
+  EXPECT_EQ(shape(vartree), "[0-3][4-7]");
+  EXPECT_EQ(bdd_intaddvarblock(0, 7, 0), 2);                 // no id used by failures
+  EXPECT_EQ(shape(vartree), "[0-7{[0-3][4-7]}]");
+  EXPECT_EQ(bdd_intaddvarblock(8, 9, 0), 3);
+  EXPECT_EQ(bdd_intaddvarblock(2, 9, 0), BDD_ERR_VARBLOCK);
+  EXPECT_EQ(shape(vartree), "[0-7{[0-3][4-7]}][8-9]");
+  check_links(vartree);
+  EXPECT_EQ(recorded_errors, (std::vector<int>{BDD_ERR_VARBLOCK, BDD_ERR_VARBLOCK, BDD_ERR_VARBLOCK}));
+}
+
+TEST_F(Blocks, InsertBetweenAndInFront) {
+  EXPECT_EQ(bdd_intaddvarblock(4, 5, 0), 0);
+  EXPECT_EQ(bdd_intaddvarblock(0, 1, 0), 1);
+  EXPECT_EQ(bdd_intaddvarblock(8, 9, 0), 2);
+  EXPECT_EQ(bdd_intaddvarblock(6, 7, 0), 3);
+  EXPECT_EQ(bdd_intaddvarblock(2, 2, 0), 4);
+  EXPECT_EQ(shape(vartree), "[0-1][2-2][4-5][6-7][8-9]");
+  EXPECT_EQ(bdd_intaddvarblock(2, 7, 0), 5);
+  EXPECT_EQ(shape(vartree), "[0-1][2-7{[2-2][4-5][6-7]}][8-9]");
+  EXPECT_EQ(bdd_intaddvarblock(5, 5, 1), 6);
+  EXPECT_EQ(shape(vartree), "[0-1][2-7{[2-2][4-5{[5-5]}][6-7]}][8-9]");
+  check_links(vartree);
+}
+
+TEST_F(Blocks, RepeatedRangeConsumesAnIdentifier) {
+  EXPECT_EQ(bdd_intaddvarblock(2, 4, 1), 0);
+  EXPECT_EQ(bdd_intaddvarblock(2, 4, 0), 1);
+  EXPECT_EQ(shape(vartree), "[2-4]");
+  EXPECT_EQ(vartree->id, 0);
+  EXPECT_EQ(vartree->fixed, 1);
+  EXPECT_EQ(bdd_intaddvarblock(5, 5, 0), 2);
+}
+
+TEST_F(Blocks, RangeAndArgumentErrors) {
+  EXPECT_EQ(bdd_intaddvarblock(2, 1, 0), BDD_ERR_VARBLOCK);
+  EXPECT_EQ(bdd_intaddvarblock(0, 10, 0), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(bdd_intaddvarblock(-1, 3, 0), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(vartree, nullptr);
+  EXPECT_EQ(bdd_intaddvarblock(0, 0, 256), 0);  // no id was consumed above
+  EXPECT_EQ(vartree->fixed, 0);
+  EXPECT_EQ(recorded_errors,
+            (std::vector<int>{BDD_ERR_VARBLOCK, BDD_ERR_UNKNOWN_VAR, BDD_ERR_UNKNOWN_VAR}));
+}
+
+TEST_F(Blocks, VarBlockAll) {
+  bdd_varblockall();
+  std::vector<int> ids;
+  int v = 0;
+  for (BddTree *t = vartree; t != nullptr; t = t->next, v++) {
+    EXPECT_EQ(t->first, v);
+    EXPECT_EQ(t->last, v);
+    EXPECT_EQ(t->fixed, 1);
+    ids.push_back(t->id);
+  }
+  EXPECT_EQ(v, 10);
+  EXPECT_EQ(ids, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  bdd_clrvarblocks();
+  EXPECT_EQ(bdd_intaddvarblock(3, 3, 0), 0) << "identifiers restart after clearing";
+}
+
+TEST_F(Blocks, AddVarBlockSpansTheSet) {
+  int vars[2] = {5, 3};
+  BDD set = bdd_addref(bdd_makeset(vars, 2));
+  EXPECT_EQ(bdd_addvarblock(set, 0), 0);
+  EXPECT_EQ(shape(vartree), "[3-5]");
+  EXPECT_EQ(bdd_addvarblock(bddtrue, 0), BDD_ERR_VARBLOCK);
+  EXPECT_EQ(bdd_addvarblock(-3, 0), BDD_ERR_ILLBDD);
+  EXPECT_EQ(bdd_addvarblock(bddnodesize, 0), BDD_ERR_ILLBDD);
+  EXPECT_EQ(shape(vartree), "[3-5]");
+  bdd_delref(set);
+}
+
+TEST_F(Blocks, SeqFollowsTheCurrentOrder) {
+  int order[10] = {0, 1, 4, 3, 2, 5, 6, 7, 8, 9};
+  bdd_setvarorder(order);
+  EXPECT_EQ(bdd_intaddvarblock(2, 4, 0), 0);
+  EXPECT_EQ(vartree->seq[0], 4);
+  EXPECT_EQ(vartree->seq[1], 3);
+  EXPECT_EQ(vartree->seq[2], 2);
+}
+
+TEST_F(Blocks, NonConsecutiveLevelsAreRefused) {
+  int order[10] = {0, 5, 1, 2, 3, 4, 6, 7, 8, 9};
+  bdd_setvarorder(order);
+  // 0..4 occupy levels 0 and 2..5: no room for seq.
+  EXPECT_EQ(bdd_intaddvarblock(0, 4, 0), BDD_ERR_VARBLOCK);
+  EXPECT_EQ(vartree, nullptr);
+  EXPECT_EQ(bdd_intaddvarblock(1, 4, 0), 0);  // levels 2..5
+  EXPECT_EQ(bdd_intaddvarblock(0, 5, 0), 1);  // levels 0..5 enclose it
+  EXPECT_EQ(shape(vartree), "[0-5{[1-4]}]");
+
+  // update_seq on a block that does not fit leaves seq alone.
+  BddTree *t = bddtree_new(99);
+  t->first = 0;
+  t->last = 4;
+  int seq[5] = {-7, -7, -7, -7, -7};
+  t->seq = seq;
+  update_seq(t);
+  for (int k : seq) EXPECT_EQ(k, -7);
+  t->last = 12;  // unknown variables
+  update_seq(t);
+  for (int k : seq) EXPECT_EQ(k, -7);
+  t->seq = nullptr;
+  bddtree_del(t);
+}
+
+TEST_F(Blocks, TreePrimitives) {
+  BddTree *t = bddtree_new(7);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->first, -1);
+  EXPECT_EQ(t->last, -1);
+  EXPECT_EQ(t->fixed, 1);
+  EXPECT_EQ(t->id, 7);
+  EXPECT_EQ(t->seq, nullptr);
+  EXPECT_EQ(t->next, nullptr);
+  EXPECT_EQ(t->prev, nullptr);
+  EXPECT_EQ(t->child, nullptr);
+  bddtree_del(t);
+  bddtree_del(nullptr);
+
+  BddTree *list = bddtree_addrange(nullptr, 2, 3, 0, 10);
+  ASSERT_NE(list, nullptr);
+  list = bddtree_addrange(list, 0, 1, 0, 11);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(shape(list), "[0-1][2-3]");
+  EXPECT_EQ(bddtree_addrange(list, 1, 2, 0, 12), nullptr);
+  EXPECT_EQ(bddtree_addrange(list, -1, 2, 0, 12), nullptr);
+  EXPECT_EQ(shape(list), "[0-1][2-3]");
+  bddtree_del(list);
+  EXPECT_TRUE(recorded_errors.empty()) << "the primitives raise nothing";
+}
+
+// ---- interaction matrix ----------------------------------------------------
+
+TEST(InteractionMatrix, BitsAndBounds) {
+  imatrix *m = imatrixNew(20);
+  ASSERT_NE(m, nullptr);
+  for (int a = 0; a < 20; a++)
+    for (int b = 0; b < 20; b++) ASSERT_EQ(imatrixDepends(m, a, b), 0);
+  imatrixSet(m, 3, 7);
+  imatrixSet(m, 3, 8);
+  imatrixSet(m, 19, 19);
+  EXPECT_EQ(imatrixDepends(m, 3, 7), 128);
+  EXPECT_EQ(imatrixDepends(m, 3, 8), 1);
+  EXPECT_EQ(imatrixDepends(m, 7, 3), 0) << "the primitives keep no symmetry";
+  EXPECT_NE(imatrixDepends(m, 19, 19), 0);
+  imatrixClr(m, 3, 7);
+  EXPECT_EQ(imatrixDepends(m, 3, 7), 0);
+  EXPECT_EQ(imatrixDepends(m, 3, 8), 1);
+  // Out of range: ignored and read as clear.
+  imatrixSet(m, 20, 0);
+  imatrixSet(m, -1, 0);
+  EXPECT_EQ(imatrixDepends(m, 0, 20), 0);
+  int set = 0;
+  for (int a = 0; a < 20; a++)
+    for (int b = 0; b < 20; b++) set += imatrixDepends(m, a, b) != 0;
+  EXPECT_EQ(set, 2);
+  imatrixDelete(m);
+
+  imatrix *empty = imatrixNew(0);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->size, 0);
+  imatrixDelete(empty);
+}
+
+TEST(InteractionMatrix, Print) {
+  imatrix *m = imatrixNew(2);
+  imatrixSet(m, 0, 1);
+  imatrixSet(m, 1, 0);
+  EXPECT_EQ(capture([&](FILE *f) { imatrixFPrint(m, f); }), "    ab\n 0 a x\n 1 bx \n");
+  imatrixDelete(m);
+
+  imatrix *big = imatrixNew(28);
+  std::string s = capture([&](FILE *f) { imatrixFPrint(big, f); });
+  std::string header = s.substr(0, s.find('\n'));
+  EXPECT_EQ(header, "    abcdefghijklmnopqrstuvwxyzAB");
+  EXPECT_NE(s.find("\n26 A"), std::string::npos);
+  imatrixDelete(big);
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+// Result caches: the record operations, lazy creation by the operators,
+// sizing by ratio and on node-table growth, and emptying on collection.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "internal.h"
+#include "oracle.h"
+#include "support.h"
+
+namespace {
+
+enum { APPLY, ITE, QUANT, APPEX, REPLACE, COMPOSE, RES, MISC, AND, OR };
+
+template <typename Entry>
+bool all_empty(const BddCache *c) {
+  const Entry *t = (const Entry *)c->table;
+  for (int i = 0; i < c->tablesize; i++)
+    if (t[i].a != -1) return false;
+  return true;
+}
+
+bool cache_empty(int i) {
+  const BddCache *c = bdd_operator_cache(i);
+  bool four = i != QUANT && i != REPLACE && i != AND && i != OR;
+  return four ? all_empty<BddCacheData4>(c) : all_empty<BddCacheData3>(c);
+}
+
+TEST(CacheRecord, InitResetResizeDoneThreeWord) {
+  BddCache c;
+  ASSERT_EQ(BddCache3_init(&c, 1000), 0);
+  EXPECT_EQ(c.tablesize, 1009);
+  EXPECT_TRUE(all_empty<BddCacheData3>(&c));
+  BddCacheData3 *t = (BddCacheData3 *)c.table;
+  for (int i = 0; i < c.tablesize; i++) t[i] = {i, 7, 9};
+  BddCache3_reset(&c);
+  EXPECT_TRUE(all_empty<BddCacheData3>(&c));
+  // Only the first word is cleared.
+  EXPECT_EQ(t[5].b, 7);
+  EXPECT_EQ(t[5].res, 9);
+  ASSERT_EQ(BddCache3_resize(&c, 500), 0);
+  EXPECT_EQ(c.tablesize, 503);
+  EXPECT_TRUE(all_empty<BddCacheData3>(&c));
+  BddCache3_done(&c);
+  EXPECT_EQ(c.table, nullptr);
+  EXPECT_EQ(c.tablesize, 0);
+}
+
+TEST(CacheRecord, InitResetResizeDoneFourWord) {
+  BddCache c;
+  ASSERT_EQ(BddCache4_init(&c, 250), 0);
+  EXPECT_EQ(c.tablesize, 251);
+  BddCacheData4 *t = (BddCacheData4 *)c.table;
+  for (int i = 0; i < c.tablesize; i++) t[i] = {i, 1, 2, 3};
+  BddCache4_reset(&c);
+  EXPECT_TRUE(all_empty<BddCacheData4>(&c));
+  EXPECT_EQ(t[9].c, 2);
+  ASSERT_EQ(BddCache4_resize(&c, 252), 0);
+  EXPECT_EQ(c.tablesize, 257);
+  EXPECT_TRUE(all_empty<BddCacheData4>(&c));
+  BddCache4_done(&c);
+  EXPECT_EQ(c.table, nullptr);
+}
+
+TEST(CacheRecord, SizesBelowTwoGiveASmallPrime) {
+  for (int size : {-100, -1, 0, 1, 2}) {
+    BddCache c;
+    ASSERT_EQ(BddCache4_init(&c, size), 0) << size;
+    EXPECT_EQ(c.tablesize, 3) << size;
+    EXPECT_TRUE(all_empty<BddCacheData4>(&c));
+    BddCache4_done(&c);
+    ASSERT_EQ(BddCache3_init(&c, size), 0) << size;
+    EXPECT_EQ(c.tablesize, 3) << size;
+    BddCache3_done(&c);
+  }
+}
+
+TEST(CacheRecord, AllocationFailureRaisesAndLeavesNoTable) {
+  start_engine(100, 10, 0);
+  BddCache c;
+  bddcache_failafter = 0;
+  EXPECT_EQ(BddCache4_init(&c, 100), BDD_ERR_MEMORY);
+  EXPECT_EQ(c.table, nullptr);
+  EXPECT_EQ(c.tablesize, 0);
+  ASSERT_EQ(BddCache3_init(&c, 100), 0);
+  bddcache_failafter = 0;
+  // A failed resize has already dropped the old table.
+  EXPECT_EQ(BddCache3_resize(&c, 50), BDD_ERR_MEMORY);
+  EXPECT_EQ(c.table, nullptr);
+  EXPECT_EQ(recorded_errors, (std::vector<int>{BDD_ERR_MEMORY, BDD_ERR_MEMORY}));
+  BddCache3_done(&c);
+  bdd_done();
+}
+
+class Caches : public ::testing::Test {
+ protected:
+  void SetUp() override { start_engine(1000, 1000, 6); }
+  void TearDown() override {
+    EXPECT_TRUE(recorded_errors.empty());
+    if (bdd_isrunning()) bdd_done();
+  }
+};
+
+TEST_F(Caches, CreatedLazilyByTheirFirstUser) {
+  for (int i = 0; i < 10; i++) EXPECT_EQ(bdd_operator_cache(i)->table, nullptr) << i;
+  bdd_and(bdd_ithvar(0), bdd_ithvar(1));
+  EXPECT_EQ(bdd_operator_cache(AND)->tablesize, 1009);
+  for (int i = 0; i < 10; i++) {
+    if (i != AND) {
+      EXPECT_EQ(bdd_operator_cache(i)->table, nullptr) << i;
+    }
+  }
+  bdd_satcountln(bdd_ithvar(2));
+  EXPECT_NE(bdd_operator_cache(MISC)->table, nullptr);
+  bdd_compose(bdd_ithvar(0), bdd_ithvar(1), 0);
+  EXPECT_NE(bdd_operator_cache(APPLY)->table, nullptr);
+  EXPECT_NE(bdd_operator_cache(ITE)->table, nullptr);
+  EXPECT_NE(bdd_operator_cache(COMPOSE)->table, nullptr);
+  EXPECT_EQ(bdd_operator_cache(REPLACE)->table, nullptr);
+  // bdd_done releases them all; a new engine starts without caches.
+  bdd_done();
+  start_engine(1000, 500, 6);
+  for (int i = 0; i < 10; i++) EXPECT_EQ(bdd_operator_cache(i)->table, nullptr) << i;
+  bdd_or(bdd_ithvar(0), bdd_ithvar(1));
+  EXPECT_EQ(bdd_operator_cache(OR)->tablesize, 503);
+}
+
+TEST_F(Caches, RatioResizesEveryCreatedCache) {
+  bdd_and(bdd_ithvar(0), bdd_ithvar(1));
+  bdd_not(bdd_ithvar(2));
+  EXPECT_EQ(bdd_setcacheratio(4), 0);
+  EXPECT_EQ(bdd_operator_cachesize(), 252);
+  EXPECT_EQ(bdd_operator_cache(AND)->tablesize, 257);
+  EXPECT_EQ(bdd_operator_cache(APPLY)->tablesize, 257);
+  EXPECT_TRUE(cache_empty(AND));
+  EXPECT_EQ(bdd_operator_cache(ITE)->table, nullptr);
+  // Caches created later take the new size.
+  bdd_ite(bdd_ithvar(0), bdd_ithvar(1), bdd_ithvar(2));
+  EXPECT_EQ(bdd_operator_cache(ITE)->tablesize, 257);
+  EXPECT_EQ(bdd_setcacheratio(2), 4);
+  EXPECT_EQ(bdd_operator_cache(ITE)->tablesize, 509);
+}
+
+TEST_F(Caches, BadRatiosAreRefused) {
+  EXPECT_EQ(bdd_setcacheratio(0), BDD_ERR_RANGE);
+  EXPECT_EQ(bdd_setcacheratio(-2), BDD_ERR_RANGE);
+  EXPECT_EQ(recorded_errors, (std::vector<int>{BDD_ERR_RANGE, BDD_ERR_RANGE}));
+  recorded_errors.clear();
+  EXPECT_EQ(bdd_setcacheratio(3), 0);  // ratio unchanged by the refusals
+}
+
+TEST_F(Caches, RatioLargerThanTheTableStillWorks) {
+  bdd_and(bdd_ithvar(0), bdd_ithvar(1));
+  bdd_setcacheratio(100000);
+  EXPECT_EQ(bdd_operator_cachesize(), 0);
+  EXPECT_EQ(bdd_operator_cache(AND)->tablesize, 3);
+  // Three-entry caches collide all the time; results stay right (the
+  // operator tests run whole suites on such caches).
+  std::mt19937 rng(3);
+  for (int it = 0; it < 10; it++) {
+    oracle::Formula f = oracle::random_formula(rng, 6, 6), g = oracle::random_formula(rng, 6, 6);
+    BDD r = bdd_appex(f.bdd, g.bdd, OP_AND, bdd_ithvar(it % 6));
+    EXPECT_EQ(oracle::tt_of(r, 6), oracle::tt_quant(oracle::tt_apply(f.tt, g.tt, 0), {it % 6}, 0));
+    EXPECT_EQ(bdd_satcount(f.bdd), (double)f.tt.count());
+    bdd_delref(f.bdd);
+    bdd_delref(g.bdd);
+  }
+}
+
+TEST(CacheGrowth, NoRatioKeepsSizesRatioFollowsTheTable) {
+  for (int ratio : {0, 2}) {
+    start_engine(50, 40, 8);
+    if (ratio) bdd_setcacheratio(ratio);
+    bdd_and(bdd_ithvar(0), bdd_ithvar(1));
+    int before = bdd_operator_cache(AND)->tablesize;
+    int nodes = bddnodesize;
+    std::mt19937 rng(11);
+    std::vector<BDD> keep;
+    while (bddnodesize < 4 * nodes) keep.push_back(oracle::random_formula(rng, 8, 6).bdd);
+    EXPECT_EQ(bddresized, 0) << "cleared when the operator ended";
+    if (ratio == 0) {
+      EXPECT_EQ(bdd_operator_cache(AND)->tablesize, before);
+    } else {
+      EXPECT_EQ(bdd_operator_cachesize(), bddnodesize / ratio);
+      EXPECT_EQ(bdd_operator_cache(AND)->tablesize, (int)bdd_prime_gte((unsigned)(bddnodesize / ratio)));
+    }
+    for (BDD b : keep) bdd_delref(b);
+    EXPECT_TRUE(recorded_errors.empty());
+    bdd_done();
+  }
+}
+
+TEST(CacheGrowth, RatioBeforeStartIsNotKept) {
+  int old = bdd_setcacheratio(5);
+  EXPECT_EQ(bdd_setcacheratio(6), old) << "nothing stored while stopped";
+  start_engine(50, 40, 8);
+  EXPECT_EQ(bdd_setcacheratio(3), 0) << "bdd_init starts without a ratio";
+  bdd_done();
+}
+
+TEST_F(Caches, CollectionAndClearErrorEmptyTheCaches) {
+  BDD f = bdd_addref(bdd_and(bdd_ithvar(0), bdd_or(bdd_ithvar(1), bdd_ithvar(2))));
+  BDD g = bdd_addref(bdd_xor(f, bdd_ithvar(3)));
+  bdd_exist(g, bdd_ithvar(1));
+  bdd_satcount(g);
+  EXPECT_FALSE(cache_empty(AND));
+  EXPECT_FALSE(cache_empty(QUANT));
+  EXPECT_FALSE(cache_empty(MISC));
+  bdd_gbc();
+  for (int i : {APPLY, QUANT, MISC, AND, OR}) EXPECT_TRUE(cache_empty(i)) << i;
+  bdd_satcount(g);
+  bdd_xor(g, bdd_ithvar(4));
+  EXPECT_FALSE(cache_empty(MISC));
+  bdd_clear_error();
+  for (int i : {APPLY, MISC}) EXPECT_TRUE(cache_empty(i)) << i;
+  // Growing the variable count empties the counting cache: its results
+  // depend on the number of variables.
+  double before = bdd_satcount(g);
+  EXPECT_FALSE(cache_empty(MISC));
+  bdd_setvarnum(8);
+  EXPECT_TRUE(cache_empty(MISC));
+  EXPECT_EQ(bdd_satcount(g), before * 4);
+  bdd_delref(f);
+  bdd_delref(g);
+}
+
+}  // namespace

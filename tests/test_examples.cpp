@@ -1,0 +1,736 @@
+// The example programs, run as a user runs them: their output is checked
+// against independent computations (a backtracking queens solver, a netlist
+// simulator with truth tables and reduced-diagram node counts worked out
+// from those tables, an explicit-state search of the scheduler), and their
+// behaviour on bad arguments and bad files is checked for clean failure.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- running the programs -------------------------------------------------
+
+struct Result {
+  int code = -1;    // exit status, -1 when killed by a signal
+  int signal = 0;   // terminating signal, 0 when it exited
+  std::string out, err;
+};
+
+// The test binary lives in <build>/tests, the examples in <build>/examples.
+std::string example_path(const std::string& name) {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return name;
+  buf[n] = '\0';
+  return (fs::path(buf).parent_path().parent_path() / "examples" / name).string();
+}
+
+fs::path scratch_dir() {
+  static fs::path dir;
+  if (dir.empty()) {
+    std::string templ = (fs::temp_directory_path() / "corvane-examples-XXXXXX").string();
+    std::vector<char> t(templ.begin(), templ.end());
+    t.push_back('\0');
+    char* made = mkdtemp(t.data());
+    dir = made ? fs::path(made) : fs::temp_directory_path();
+  }
+  return dir;
+}
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+Result run(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> all{example_path(program)};
+  all.insert(all.end(), args.begin(), args.end());
+  fs::path out = scratch_dir() / "stdout.txt", err = scratch_dir() / "stderr.txt";
+  Result r;
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fi = open("/dev/null", O_RDONLY);
+    if (fo < 0 || fe < 0 || fi < 0) _exit(126);
+    dup2(fo, 1);
+    dup2(fe, 2);
+    dup2(fi, 0);
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return r;
+  if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+  r.out = slurp(out);
+  r.err = slurp(err);
+  return r;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+std::vector<std::string> words_of(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> w;
+  for (std::string s; in >> s;) w.push_back(s);
+  return w;
+}
+
+void write_file(const fs::path& p, const std::string& text) {
+  std::ofstream o(p, std::ios::binary);
+  o << text;
+}
+
+std::string data_file(const std::string& name) {
+  return (fs::path(CORVANE_DATA_DIR) / "iscas85" / name).string();
+}
+
+// ---- an independent netlist simulator --------------------------------------
+
+struct Net {
+  struct Gate {
+    std::string type;
+    std::vector<std::string> in;
+  };
+  std::vector<std::string> inputs, outputs;
+  std::map<std::string, Gate> gates;
+};
+
+std::string trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r"), e = s.find_last_not_of(" \t\r");
+  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+// Only for well-formed files.
+Net parse_net(const std::string& text) {
+  Net net;
+  for (std::string line : lines_of(text)) {
+    line = trim(line.substr(0, line.find('#')));
+    if (line.empty()) continue;
+    size_t open = line.find('('), close = line.rfind(')'), eq = line.find('=');
+    std::string inside = line.substr(open + 1, close - open - 1);
+    if (eq == std::string::npos) {
+      std::string kw = trim(line.substr(0, open));
+      (kw == "INPUT" ? net.inputs : net.outputs).push_back(trim(inside));
+      continue;
+    }
+    Net::Gate g;
+    g.type = trim(line.substr(eq + 1, open - eq - 1));
+    for (char& c : g.type) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::istringstream args(inside);
+    for (std::string a; std::getline(args, a, ',');) g.in.push_back(trim(a));
+    net.gates[trim(line.substr(0, eq))] = g;
+  }
+  return net;
+}
+
+using Word = uint64_t;  // 64 input vectors at once
+
+Word eval_signal(const Net& net, const std::string& s, std::map<std::string, Word>& val) {
+  auto it = val.find(s);
+  if (it != val.end()) return it->second;
+  const Net::Gate& g = net.gates.at(s);
+  Word acc = eval_signal(net, g.in[0], val);
+  for (size_t i = 1; i < g.in.size(); i++) {
+    Word x = eval_signal(net, g.in[i], val);
+    if (g.type == "AND" || g.type == "NAND") acc &= x;
+    else if (g.type == "OR" || g.type == "NOR") acc |= x;
+    else acc ^= x;
+  }
+  if (g.type == "NAND" || g.type == "NOR" || g.type == "XNOR" || g.type == "NOT") acc = ~acc;
+  val[s] = acc;
+  return acc;
+}
+
+// Output words for 64 vectors given by one word per input.
+std::vector<Word> simulate(const Net& net, const std::vector<Word>& in) {
+  std::map<std::string, Word> val;
+  for (size_t k = 0; k < net.inputs.size(); k++) val[net.inputs[k]] = in[k];
+  std::vector<Word> out;
+  for (auto& o : net.outputs) out.push_back(eval_signal(net, o, val));
+  return out;
+}
+
+// Truth table of every output: table[o][v], bit k of v the value of input k.
+std::vector<std::vector<bool>> truth_tables(const Net& net) {
+  size_t n = net.inputs.size(), rows = size_t{1} << n;
+  std::vector<std::vector<bool>> tt(net.outputs.size(), std::vector<bool>(rows));
+  for (size_t base = 0; base < rows; base += 64) {
+    std::vector<Word> in(n, 0);
+    for (size_t k = 0; k < n; k++)
+      for (size_t j = 0; j < 64 && base + j < rows; j++)
+        if (((base + j) >> k) & 1) in[k] |= Word{1} << j;
+    std::vector<Word> out = simulate(net, in);
+    for (size_t o = 0; o < out.size(); o++)
+      for (size_t j = 0; j < 64 && base + j < rows; j++) tt[o][base + j] = (out[o] >> j) & 1;
+  }
+  return tt;
+}
+
+// Nodes of the reduced ordered diagrams of the given tables, shared among
+// them, with order[level] = input index.  A node at a level is a distinct
+// subfunction (after fixing the variables above) that depends on the
+// variable of that level.
+int diagram_nodes(const std::vector<std::vector<bool>>& tables, const std::vector<int>& order) {
+  size_t n = order.size(), rows = size_t{1} << n;
+  std::vector<std::set<std::vector<bool>>> per_level(n);
+  for (auto& tt : tables) {
+    // re-index: bit (n-1-l) of idx is the value of the variable on level l
+    std::vector<bool> lv(rows);
+    for (size_t idx = 0; idx < rows; idx++) {
+      size_t v = 0;
+      for (size_t l = 0; l < n; l++)
+        if ((idx >> (n - 1 - l)) & 1) v |= size_t{1} << order[l];
+      lv[idx] = tt[v];
+    }
+    for (size_t l = 0; l < n; l++) {
+      size_t block = rows >> l;
+      for (size_t b = 0; b < rows; b += block) {
+        std::vector<bool> f(lv.begin() + static_cast<long>(b), lv.begin() + static_cast<long>(b + block));
+        if (!std::equal(f.begin(), f.begin() + static_cast<long>(block / 2), f.begin() + static_cast<long>(block / 2)))
+          per_level[l].insert(f);
+      }
+    }
+  }
+  int count = 0;
+  for (auto& s : per_level) count += static_cast<int>(s.size());
+  return count;
+}
+
+// ---- output of the circuit program ----------------------------------------
+
+struct CircuitReport {
+  std::vector<std::string> names;
+  std::vector<int> nodes;
+  std::vector<double> fraction;
+  int shared = -1, sift_before = -1, sift_after = -1;
+  std::vector<std::string> order;
+};
+
+CircuitReport parse_circuit(const std::string& out) {
+  CircuitReport r;
+  for (auto& line : lines_of(out)) {
+    auto w = words_of(line);
+    if (w.size() == 6 && w[0] == "output" && w[3] == "nodes" && w[4] == "fraction") {
+      r.names.push_back(w[1]);
+      r.nodes.push_back(std::stoi(w[2]));
+      r.fraction.push_back(std::stod(w[5]));
+    } else if (w.size() == 3 && w[0] == "shared" && w[1] == "nodes:") {
+      r.shared = std::stoi(w[2]);
+    } else if (w.size() >= 4 && w[0] == "sifting:" && w[2] == "->") {
+      r.sift_before = std::stoi(w[1]);
+      r.sift_after = std::stoi(w[3]);
+    } else if (!w.empty() && w[0] == "order:") {
+      r.order.assign(w.begin() + 1, w.end());
+    }
+  }
+  return r;
+}
+
+std::vector<int> order_indices(const Net& net, const std::vector<std::string>& names) {
+  std::vector<int> idx;
+  for (auto& nm : names)
+    for (size_t k = 0; k < net.inputs.size(); k++)
+      if (net.inputs[k] == nm) idx.push_back(static_cast<int>(k));
+  return idx;
+}
+
+// Checks one run of `circuit --order [flags] file` against the truth tables.
+void check_circuit_against_tables(const fs::path& file, const std::vector<std::string>& flags) {
+  SCOPED_TRACE(file.string());
+  Net net = parse_net(slurp(file));
+  auto tables = truth_tables(net);
+  std::vector<std::string> args = flags;
+  args.push_back("--order");
+  args.push_back(file.string());
+  Result r = run("circuit", args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  CircuitReport rep = parse_circuit(r.out);
+  ASSERT_EQ(rep.names.size(), net.outputs.size()) << r.out;
+
+  bool reverse = false, sift = false;
+  for (auto& f : flags) {
+    reverse |= f == "--reverse";
+    sift |= f == "--sift";
+  }
+  std::vector<int> built_order;
+  for (size_t k = 0; k < net.inputs.size(); k++)
+    built_order.push_back(static_cast<int>(reverse ? net.inputs.size() - 1 - k : k));
+
+  for (size_t o = 0; o < net.outputs.size(); o++) {
+    SCOPED_TRACE("output " + net.outputs[o]);
+    EXPECT_EQ(rep.names[o], net.outputs[o]);
+    double ones = 0;
+    for (bool b : tables[o]) ones += b;
+    EXPECT_NEAR(rep.fraction[o], ones / static_cast<double>(tables[o].size()), 1e-9);
+    EXPECT_EQ(rep.nodes[o], diagram_nodes({tables[o]}, built_order));
+  }
+  EXPECT_EQ(rep.shared, diagram_nodes(tables, built_order));
+
+  std::vector<int> final_order = order_indices(net, rep.order);
+  ASSERT_EQ(final_order.size(), net.inputs.size()) << r.out;
+  if (sift) {
+    EXPECT_EQ(rep.sift_before, rep.shared);
+    EXPECT_LE(rep.sift_after, rep.sift_before);
+    EXPECT_EQ(rep.sift_after, diagram_nodes(tables, final_order));
+  } else {
+    EXPECT_EQ(final_order, built_order);
+  }
+}
+
+// A random netlist with forward references, comments, mixed line endings
+// and every gate type.
+std::string random_netlist(std::mt19937& rng, int ninputs, int ngates) {
+  static const char* types[] = {"AND", "NAND", "OR", "NOR", "XOR", "XNOR", "NOT", "BUFF", "nand"};
+  std::vector<std::string> sigs, lines;
+  std::string text;
+  for (int i = 0; i < ninputs; i++) {
+    sigs.push_back("in" + std::to_string(i));
+    text += "INPUT(" + sigs.back() + ")\n";
+  }
+  std::vector<std::string> gate_names;
+  for (int g = 0; g < ngates; g++) {
+    const char* t = types[rng() % 9];
+    bool unary = std::string(t) == "NOT" || std::string(t) == "BUFF";
+    int fanin = unary ? 1 : 1 + static_cast<int>(rng() % 4);
+    std::string name = "g" + std::to_string(g);
+    std::string line = name + " = " + t + "(";
+    for (int k = 0; k < fanin; k++) {
+      // prefer recent signals so the circuits get some depth
+      size_t pick = sigs.size() - 1 - std::min<size_t>(rng() % 6, sigs.size() - 1);
+      if (rng() % 3 == 0) pick = rng() % sigs.size();
+      line += (k ? ", " : "") + sigs[pick];
+    }
+    lines.push_back(line + ")");
+    sigs.push_back(name);
+    gate_names.push_back(name);
+  }
+  int nout = 1 + static_cast<int>(rng() % 4);
+  for (int o = 0; o < nout; o++)
+    text += "OUTPUT(" + gate_names[gate_names.size() - 1 - rng() % std::min<size_t>(6, gate_names.size())] + ")\n";
+  if (rng() % 4 == 0) text += "OUTPUT(in0)\n";  // an input can be an output too
+  std::shuffle(lines.begin(), lines.end(), rng);  // uses before definitions
+  const char* eol = rng() % 2 ? "\r\n" : "\n";
+  for (auto& l : lines) text += l + (rng() % 5 == 0 ? "  # note" : "") + eol;
+  return text;
+}
+
+// ---- queens ------------------------------------------------------------------
+
+long backtrack_queens(int n, int row, std::vector<int>& col) {
+  if (row == n) return 1;
+  long count = 0;
+  for (int c = 0; c < n; c++) {
+    bool ok = true;
+    for (int r = 0; r < row && ok; r++) ok = col[r] != c && std::abs(col[r] - c) != row - r;
+    if (!ok) continue;
+    col[row] = c;
+    count += backtrack_queens(n, row + 1, col);
+  }
+  return count;
+}
+
+TEST(Queens, CountsMatchBacktrackingAndKnownValues) {
+  const long known[] = {0, 1, 0, 0, 2, 10, 4, 40, 92, 352, 724};
+  for (int n = 1; n <= 10; n++) {
+    SCOPED_TRACE("N = " + std::to_string(n));
+    Result r = run("queens", {std::to_string(n)});
+    ASSERT_EQ(r.code, 0) << r.err;
+    long solutions = -1;
+    int size = -1, in_use = -1;
+    for (auto& line : lines_of(r.out)) {
+      std::sscanf(line.c_str(), "%*d queens: %ld solutions", &solutions);
+      std::sscanf(line.c_str(), " result BDD: %d nodes", &size);
+      std::sscanf(line.c_str(), " nodes in use at the end: %d", &in_use);
+    }
+    std::vector<int> col(static_cast<size_t>(n));
+    if (n <= 9) {
+      EXPECT_EQ(solutions, backtrack_queens(n, 0, col));
+    }
+    EXPECT_EQ(solutions, known[n]);
+    // The result is the constant false exactly when there is no solution;
+    // otherwise it has at least one node per square on a solution path.
+    if (solutions == 0) {
+      EXPECT_EQ(size, 0);
+    } else {
+      EXPECT_GE(size, n * n);
+    }
+    EXPECT_GE(in_use, size + 2);
+  }
+}
+
+TEST(Queens, BadArgumentsGiveUsage) {
+  for (auto args : std::vector<std::vector<std::string>>{
+           {}, {"abc"}, {"0"}, {"32"}, {"-3"}, {"8", "9"}, {"8x"}, {"8", "--nodes"}, {"--bogus", "8"}}) {
+    Result r = run("queens", args);
+    EXPECT_EQ(r.code, 2) << (args.empty() ? "" : args[0]);
+    EXPECT_NE(r.err.find("usage"), std::string::npos);
+    EXPECT_TRUE(r.out.empty());
+  }
+}
+
+TEST(Queens, EngineErrorIsReportedNotAborted) {
+  // A table that may not grow cannot hold the 8-queens board.
+  Result r = run("queens", {"8", "--nodes", "1000", "--maxnodes", "1000"});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 3);
+  EXPECT_NE(r.err.find("engine error while"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Number of nodes reached user defined maximum"), std::string::npos) << r.err;
+}
+
+// ---- circuit: single netlists ---------------------------------------------
+
+TEST(Circuit, C17MatchesTruthTables) {
+  check_circuit_against_tables(data_file("c17.bench"), {});
+  check_circuit_against_tables(data_file("c17.bench"), {"--reverse"});
+  check_circuit_against_tables(data_file("c17.bench"), {"--sift"});
+}
+
+TEST(Circuit, RandomNetlistsMatchTruthTables) {
+  std::mt19937 rng(20240611);
+  for (int i = 0; i < 30; i++) {
+    fs::path file = scratch_dir() / ("random" + std::to_string(i) + ".bench");
+    write_file(file, random_netlist(rng, 3 + i % 8, 6 + static_cast<int>(rng() % 30)));
+    std::vector<std::string> flags;
+    if (i % 3 == 1) flags.push_back("--reverse");
+    if (i % 2 == 1) flags.push_back("--sift");
+    check_circuit_against_tables(file, flags);
+    if (HasFatalFailure() || HasFailure()) break;
+  }
+}
+
+TEST(Circuit, DotFileHoldsTheOutputsNodes) {
+  fs::path dot = scratch_dir() / "n22.dot";
+  Result r = run("circuit", {"--dot", "N22", dot.string(), data_file("c17.bench")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  CircuitReport rep = parse_circuit(r.out);
+  ASSERT_EQ(rep.names.size(), 2u);
+  ASSERT_EQ(rep.names[0], "N22");
+  std::string text = slurp(dot);
+  EXPECT_EQ(text.rfind("digraph G {", 0), 0u);
+  int declared = 0, edges = 0;
+  for (auto& line : lines_of(text)) {
+    int id;
+    char c;
+    if (std::sscanf(line.c_str(), "%d [labe%c", &id, &c) == 2 && id > 1) declared++;
+    if (line.find("->") != std::string::npos) edges++;
+  }
+  EXPECT_EQ(declared, rep.nodes[0]);
+  EXPECT_EQ(edges, 2 * rep.nodes[0]);
+
+  r = run("circuit", {"--dot", "nosuch", dot.string(), data_file("c17.bench")});
+  EXPECT_EQ(r.code, 3);
+  EXPECT_NE(r.err.find("nosuch"), std::string::npos);
+}
+
+TEST(Circuit, BadArgumentsGiveUsage) {
+  std::string c17 = data_file("c17.bench");
+  for (auto args : std::vector<std::vector<std::string>>{{},
+                                                         {"--equiv", c17},
+                                                         {c17, c17},
+                                                         {"--equiv", c17, c17, c17},
+                                                         {"--frobnicate", c17},
+                                                         {"--nodes", "x", c17},
+                                                         {"--equiv", "--sift", c17, c17},
+                                                         {c17, "--dot", "N22"}}) {
+    Result r = run("circuit", args);
+    EXPECT_EQ(r.code, 2) << (args.empty() ? "" : args[0]);
+    EXPECT_NE(r.err.find("usage"), std::string::npos);
+  }
+}
+
+TEST(Circuit, MalformedFilesFailWithOneLine) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"INPUT(a)\nOUTPUT(z)\nz = FOO(a)\n", ":3: unknown gate type"},
+      {"INPUT(a)\nOUTPUT(z)\nz = AND(a\n", ":3: malformed"},
+      {"INPUT(a)\nOUTPUT(z)\nz = AND(a, )\n", ":3: missing input name"},
+      {"INPUT(a)\nOUTPUT(z)\nz = AND(a, b)\n", ":3: signal b is used but never defined"},
+      {"INPUT(a)\nOUTPUT(z)\nz = AND(a, y)\ny = OR(z, a)\n", "combinational loop"},
+      {"INPUT(a)\nOUTPUT(z)\nz = NOT(a, a)\n", ":3: NOT gate with 2 inputs"},
+      {"INPUT(a)\nOUTPUT(z)\nz = AND()\n", ":3: AND gate with 0 inputs"},
+      {"INPUT(a)\nOUTPUT(z)\nz = NOT(a)\nz = BUFF(a)\n", ":4: signal z is already defined"},
+      {"INPUT(a)\nINPUT(a)\nOUTPUT(a)\n", ":2: signal a is already defined"},
+      {"INPUT(a)\nOUTPUT(q)\n", ":2: signal q is used but never defined"},
+      {"", "no OUTPUT"},
+      {"INPUT(a\nOUTPUT(a)\n", ":1: expected INPUT(name)"},
+      {"just some words\n", ":1: expected"},
+      {std::string("INPUT(a)\nOUTPUT(a)\n\x7f" "ELF\x01\x00\x00garbage", 33), ":3: unexpected NUL byte"},
+  };
+  int i = 0;
+  for (auto& [text, message] : cases) {
+    SCOPED_TRACE(text);
+    fs::path file = scratch_dir() / ("bad" + std::to_string(i++) + ".bench");
+    write_file(file, text);
+    for (bool equiv : {false, true}) {
+      std::vector<std::string> args{file.string()};
+      if (equiv) args = {"--equiv", data_file("c17.bench"), file.string()};
+      Result r = run("circuit", args);
+      EXPECT_EQ(r.signal, 0);
+      EXPECT_EQ(r.code, 3);
+      EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+      EXPECT_NE(r.err.find(file.string()), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+      EXPECT_TRUE(r.out.empty());
+    }
+  }
+  Result r = run("circuit", {(scratch_dir() / "missing.bench").string()});
+  EXPECT_EQ(r.code, 3);
+  EXPECT_EQ(lines_of(r.err).size(), 1u);
+  EXPECT_NE(r.err.find("missing.bench: cannot open"), std::string::npos) << r.err;
+}
+
+// ---- circuit --equiv --------------------------------------------------------
+
+struct EquivLine {
+  std::string verdict;  // equivalent, complementary, different
+  std::string vector;   // for different: input bits in file order
+  int a = -1, b = -1;   // the two outputs' values on it
+};
+
+std::vector<EquivLine> parse_equiv(const std::string& out, int* summary) {
+  std::vector<EquivLine> v;
+  for (auto& line : lines_of(out)) {
+    auto w = words_of(line);
+    // output I (A / B): VERDICT[, inputs BITS give X and Y]
+    if (w.size() >= 6 && w[0] == "output") {
+      EquivLine e;
+      e.verdict = w[5];
+      if (!e.verdict.empty() && e.verdict.back() == ',') e.verdict.pop_back();
+      if (e.verdict == "different" && w.size() == 12) {
+        e.vector = w[7];
+        e.a = std::stoi(w[9]);
+        e.b = std::stoi(w[11]);
+      }
+      v.push_back(e);
+    }
+    if (w.size() >= 7 && w[0] == "summary:") {
+      summary[0] = std::stoi(w[1]);
+      summary[1] = std::stoi(w[3]);
+      summary[2] = std::stoi(w[5]);
+    }
+  }
+  return v;
+}
+
+std::vector<Word> random_inputs(std::mt19937_64& rng, size_t n) {
+  std::vector<Word> in(n);
+  for (auto& w : in) w = rng();
+  return in;
+}
+
+// Verifies every verdict: a distinguishing vector by simulating it, the
+// other verdicts on random vectors.  Returns the number of "different".
+int check_equiv_verdicts(const Net& a, const Net& b, const std::vector<EquivLine>& lines) {
+  std::mt19937_64 rng(7);
+  EXPECT_EQ(lines.size(), a.outputs.size());
+  int different = 0;
+  std::vector<std::vector<Word>> sa, sb;
+  for (int round = 0; round < 16; round++) {
+    auto in = random_inputs(rng, a.inputs.size());
+    sa.push_back(simulate(a, in));
+    sb.push_back(simulate(b, in));
+  }
+  for (size_t o = 0; o < lines.size() && o < a.outputs.size(); o++) {
+    SCOPED_TRACE("output " + std::to_string(o));
+    const EquivLine& e = lines[o];
+    if (e.verdict == "different") {
+      different++;
+      EXPECT_EQ(e.vector.size(), a.inputs.size());
+      std::vector<Word> in(a.inputs.size());
+      for (size_t k = 0; k < in.size() && k < e.vector.size(); k++) in[k] = e.vector[k] == '1' ? 1 : 0;
+      Word va = simulate(a, in)[o] & 1, vb = simulate(b, in)[o] & 1;
+      EXPECT_NE(va, vb) << "vector " << e.vector << " does not distinguish";
+      EXPECT_EQ(static_cast<Word>(e.a), va);
+      EXPECT_EQ(static_cast<Word>(e.b), vb);
+    } else {
+      for (size_t round = 0; round < sa.size(); round++) {
+        Word diff = sa[round][o] ^ sb[round][o];
+        if (e.verdict == "equivalent") {
+          EXPECT_EQ(diff, Word{0});
+        } else if (e.verdict == "complementary") {
+          EXPECT_EQ(diff, ~Word{0});
+        } else {
+          ADD_FAILURE() << "unknown verdict " << e.verdict;
+        }
+      }
+    }
+  }
+  return different;
+}
+
+TEST(Equiv, C1355ComplementsEveryOutputOfC499) {
+  Result r = run("circuit", {"--equiv", data_file("c499.bench"), data_file("c1355.bench")});
+  EXPECT_EQ(r.code, 1) << r.err;  // not equivalent
+  int summary[3] = {-1, -1, -1};
+  auto lines = parse_equiv(r.out, summary);
+  ASSERT_EQ(lines.size(), 32u) << r.out;
+  for (auto& e : lines) EXPECT_EQ(e.verdict, "complementary");
+  EXPECT_EQ(summary[0], 0);
+  EXPECT_EQ(summary[1], 32);
+  EXPECT_EQ(summary[2], 0);
+  check_equiv_verdicts(parse_net(slurp(data_file("c499.bench"))),
+                       parse_net(slurp(data_file("c1355.bench"))), lines);
+}
+
+TEST(Equiv, NetlistIsEquivalentToItself) {
+  for (auto flags : std::vector<std::vector<std::string>>{{}, {"--reverse"}}) {
+    std::vector<std::string> args = flags;
+    args.insert(args.end(), {"--equiv", data_file("c499.bench"), data_file("c499.bench")});
+    Result r = run("circuit", args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    int summary[3] = {-1, -1, -1};
+    auto lines = parse_equiv(r.out, summary);
+    ASSERT_EQ(lines.size(), 32u);
+    for (auto& e : lines) EXPECT_EQ(e.verdict, "equivalent");
+    EXPECT_EQ(summary[0], 32);
+  }
+}
+
+// Rewrites gate number `which` (in file order) of a netlist to `type`.
+std::string mutate(const std::string& text, int which, const std::string& type) {
+  std::string out;
+  int gate = 0;
+  for (auto& line : lines_of(text)) {
+    std::string l = line;
+    size_t eq = l.find('='), open = l.find('(');
+    if (eq != std::string::npos && gate++ == which) l = l.substr(0, eq + 1) + " " + type + l.substr(open);
+    out += l + "\n";
+  }
+  return out;
+}
+
+TEST(Equiv, ChangedGateIsFoundWithARealCounterexample) {
+  std::string original = slurp(data_file("c499.bench"));
+  Net a = parse_net(original);
+  struct Mutation {
+    int gate;
+    const char* type;
+  } mutations[] = {{0, "OR"}, {40, "NAND"}, {100, "AND"}, {150, "XNOR"}, {201, "OR"}};
+  int total_different = 0;
+  for (auto& m : mutations) {
+    SCOPED_TRACE(std::string("gate ") + std::to_string(m.gate) + " -> " + m.type);
+    fs::path file = scratch_dir() / "c499_mutant.bench";
+    write_file(file, mutate(original, m.gate, m.type));
+    Net b = parse_net(slurp(file));
+    Result r = run("circuit", {"--equiv", data_file("c499.bench"), file.string()});
+    EXPECT_EQ(r.signal, 0);
+    int summary[3] = {-1, -1, -1};
+    auto lines = parse_equiv(r.out, summary);
+    ASSERT_EQ(lines.size(), 32u) << r.out << r.err;
+    int different = check_equiv_verdicts(a, b, lines);
+    EXPECT_EQ(summary[2], different);
+    EXPECT_EQ(r.code, summary[1] + summary[2] > 0 ? 1 : 0);
+    total_different += different;
+  }
+  // Every change above is visible at some output (checked by simulation).
+  EXPECT_GT(total_different, 0);
+}
+
+TEST(Equiv, MismatchedInterfacesAreRefused) {
+  Result r = run("circuit", {"--equiv", data_file("c17.bench"), data_file("c432.bench")});
+  EXPECT_EQ(r.code, 3);
+  EXPECT_EQ(lines_of(r.err).size(), 1u);
+  EXPECT_NE(r.err.find("cannot compare"), std::string::npos);
+}
+
+// ---- reach -------------------------------------------------------------------
+
+// Explicit breadth-first search of the scheduler: bit 3i is c_i, 3i+1 t_i,
+// 3i+2 h_i.  Returns the number of states and the number of layers after
+// the initial one.
+std::pair<long, int> explicit_reach(int n) {
+  auto bit = [](int i, int b) { return uint32_t{1} << (3 * i + b); };
+  std::vector<char> seen(size_t{1} << (3 * n), 0);
+  std::vector<uint32_t> frontier{bit(0, 0)};
+  seen[frontier[0]] = 1;
+  long states = 1;
+  int depth = 0;
+  while (true) {
+    std::vector<uint32_t> next;
+    for (uint32_t s : frontier)
+      for (int i = 0; i < n; i++) {
+        std::vector<uint32_t> succ;
+        if ((s & bit(i, 0)) && !(s & bit(i, 1))) succ.push_back((s & ~bit(i, 0)) | bit(i, 1) | bit(i, 2));
+        if (s & bit(i, 2)) succ.push_back((s & ~bit(i, 2)) | bit((i + 1) % n, 0));
+        if (s & bit(i, 1)) succ.push_back(s & ~bit(i, 1));
+        for (uint32_t t : succ)
+          if (!seen[t]) {
+            seen[t] = 1;
+            states++;
+            next.push_back(t);
+          }
+      }
+    if (next.empty()) break;
+    depth++;
+    frontier.swap(next);
+  }
+  return {states, depth};
+}
+
+TEST(Reach, MatchesExplicitSearchAndFormula) {
+  for (int n = 2; n <= 7; n++) {
+    SCOPED_TRACE("N = " + std::to_string(n));
+    Result r = run("reach", {std::to_string(n)});
+    ASSERT_EQ(r.code, 0) << r.err;
+    long states = -1;
+    int iterations = -1, cyclers = -1;
+    std::sscanf(r.out.c_str(), "%d cyclers: %ld reachable states after %d iterations", &cyclers, &states,
+                &iterations);
+    auto [expected_states, depth] = explicit_reach(n);
+    EXPECT_EQ(cyclers, n);
+    EXPECT_EQ(states, expected_states);
+    EXPECT_EQ(states, n * (1L << (n + 1)));
+    // every layer of the search is one image step, plus the one that finds
+    // nothing new
+    EXPECT_EQ(iterations, depth + 1);
+    EXPECT_EQ(iterations, 6 * n - 3) << "depth " << depth;
+  }
+}
+
+TEST(Reach, LargerRingFollowsFormula) {
+  Result r = run("reach", {"24"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  double states = -1;
+  int iterations = -1;
+  std::sscanf(r.out.c_str(), "%*d cyclers: %lf reachable states after %d iterations", &states, &iterations);
+  EXPECT_EQ(states, 24.0 * 33554432.0);
+  EXPECT_EQ(iterations, 6 * 24 - 3);
+}
+
+TEST(Reach, BadArgumentsGiveUsage) {
+  for (auto args :
+       std::vector<std::vector<std::string>>{{}, {"1"}, {"171"}, {"x"}, {"5", "6"}, {"--cache"}, {"5", "--x"}}) {
+    Result r = run("reach", args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("usage"), std::string::npos);
+  }
+}
+
+}  // namespace

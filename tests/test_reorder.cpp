@@ -1,0 +1,831 @@
+// Variable reordering: level exchanges, explicit orders, every strategy,
+// automatic reordering inside operations, the controls and hooks, and the
+// behaviour when the node table runs out in the middle of a run. Every
+// handle must keep its function, checked against truth tables indexed by
+// variable number.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <map>
+#include <numeric>
+#include <random>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "internal.h"
+#include "oracle.h"
+#include "support.h"
+
+using oracle::Formula;
+using oracle::TT;
+
+namespace {
+
+// ---- helpers ----------------------------------------------------------------
+
+std::vector<int> current_order() {
+  std::vector<int> o(bdd_varnum());
+  for (int l = 0; l < bdd_varnum(); l++) o[l] = bdd_level2var(l);
+  return o;
+}
+
+// Nodes in use once everything unreferenced is gone. No operation is in
+// progress, so entries the last operation left on the reference stack are
+// stale and must not pin nodes.
+int live_nodes() {
+  bddrefstacktop = bddrefstack;
+  bdd_gbc();
+  return bdd_getnodenum();
+}
+
+// Ordered and reduced below r, and no two reachable nodes alike.
+void check_canonical(const std::vector<BDD> &roots) {
+  std::set<BDD> seen;
+  for (BDD r : roots) oracle::reachable(r, seen);
+  std::set<std::tuple<int, int, int>> triples;
+  for (BDD n : seen) {
+    BDD lo = bdd_low(n), hi = bdd_high(n);
+    ASSERT_NE(lo, hi) << "redundant node " << n;
+    int lev = bdd_var2level(bdd_var(n));
+    if (lo > 1) {
+      ASSERT_LT(lev, bdd_var2level(bdd_var(lo))) << "order broken at " << n;
+    }
+    if (hi > 1) {
+      ASSERT_LT(lev, bdd_var2level(bdd_var(hi))) << "order broken at " << n;
+    }
+    ASSERT_TRUE(triples.insert({bdd_var(n), lo, hi}).second) << "duplicate node " << n;
+  }
+}
+
+struct Pool {
+  std::vector<Formula> fs;
+  void check(const char *when) const {
+    for (size_t i = 0; i < fs.size(); i++)
+      ASSERT_EQ(oracle::tt_of(fs[i].bdd, fs[i].tt.n), fs[i].tt) << "formula " << i << " " << when;
+    std::vector<BDD> roots;
+    for (const Formula &f : fs) roots.push_back(f.bdd);
+    check_canonical(roots);
+  }
+  void release() {
+    for (const Formula &f : fs) bdd_delref(f.bdd);
+    fs.clear();
+  }
+};
+
+Pool random_pool(std::mt19937 &rng, int n, int count, int depth) {
+  Pool p;
+  for (int i = 0; i < count; i++) p.fs.push_back(oracle::random_formula(rng, n, depth));
+  return p;
+}
+
+// The equality of the operands' bits, a = b, over bits a_i = var i and
+// b_i = var n + i: exponential when all a's precede all b's, linear when
+// the pairs are interleaved.
+BDD equality(int n) {
+  BDD r = bddtrue;
+  for (int i = 0; i < n; i++) {
+    BDD e = bdd_addref(bdd_biimp(bdd_ithvar(i), bdd_ithvar(n + i)));
+    BDD t = bdd_addref(bdd_and(r, e));
+    bdd_delref(e);
+    bdd_delref(r);
+    r = t;
+  }
+  return r;
+}
+
+// Checks f against a = b on all 2^(2n) assignments (too many variables
+// for the table oracle).
+bool is_equality(BDD f, int n) {
+  unsigned mask = (1u << n) - 1;
+  for (unsigned a = 0; a < (1u << (2 * n)); a++)
+    if (oracle::bdd_eval(f, a) != ((a & mask) == ((a >> n) & mask))) return false;
+  return true;
+}
+
+// Every block's variables sit on consecutive levels and its seq lists them
+// in level order. Sibling lists run in level order too, unless blocks were
+// added after the order changed (insertion goes by variable number).
+void check_blocks(BddTree *t, bool lists_in_level_order = true) {
+  for (BddTree *b = t; b != nullptr; b = b->next) {
+    int n = b->last - b->first + 1;
+    int top = bdd_var2level(b->seq[0]);
+    std::set<int> vars;
+    for (int i = 0; i < n; i++) {
+      ASSERT_EQ(bdd_var2level(b->seq[i]), top + i) << "block " << b->id;
+      vars.insert(b->seq[i]);
+    }
+    ASSERT_EQ((int)vars.size(), n);
+    ASSERT_EQ(*vars.begin(), b->first);
+    ASSERT_EQ(*vars.rbegin(), b->last);
+    if (b->next != nullptr && lists_in_level_order) {
+      ASSERT_LT(bdd_var2level(b->seq[n - 1]), bdd_var2level(b->next->seq[0]));
+    }
+    if (b->next != nullptr) {
+      ASSERT_EQ(b->next->prev, b);
+    }
+    check_blocks(b->child, lists_in_level_order);
+  }
+}
+
+std::vector<int> list_ids(BddTree *t) {
+  std::vector<int> ids;
+  for (; t != nullptr; t = t->next) ids.push_back(t->id);
+  return ids;
+}
+
+// Hook recorder: reorder hook calls and collections interleaved.
+std::vector<std::string> events;
+void rec_reorder(int pre) { events.push_back(pre ? "R1" : "R0"); }
+void rec_gbc(int pre, GbcStat *) { events.push_back(pre ? "G1" : "G0"); }
+
+class Reorder : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    bdd_done();
+    events.clear();
+  }
+};
+
+// ---- level exchanges ----------------------------------------------------------
+
+TEST_F(Reorder, SwapAndInverseKeepFunctionsOrderAndNodeCount) {
+  std::mt19937 rng(11);
+  start_engine(20000, 1000, 10);
+  Pool p = random_pool(rng, 10, 25, 6);
+  int before = live_nodes();
+  std::vector<int> order0 = current_order();
+  std::uniform_int_distribution<int> var(0, 9);
+  for (int round = 0; round < 30; round++) {
+    int x = var(rng), y = var(rng);
+    int lx = bdd_var2level(x), ly = bdd_var2level(y);
+    std::vector<int> o = current_order();
+    ASSERT_EQ(bdd_swapvar(x, y), 0);
+    std::swap(o[lx], o[ly]);
+    ASSERT_EQ(current_order(), o) << "swap " << x << "," << y << " moved other variables";
+    p.check("after swap");
+    ASSERT_EQ(bdd_swapvar(y, x), 0);
+    std::swap(o[lx], o[ly]);
+    ASSERT_EQ(current_order(), o);
+    ASSERT_EQ(live_nodes(), before) << "swap and its inverse changed the live node count";
+  }
+  ASSERT_EQ(current_order(), order0);
+  EXPECT_TRUE(recorded_errors.empty());
+  p.release();
+}
+
+TEST_F(Reorder, SwapVarEndsAndSameVariable) {
+  start_engine(1000, 100, 6);
+  ASSERT_EQ(bdd_swapvar(0, 5), 0);
+  EXPECT_EQ(current_order(), (std::vector<int>{5, 1, 2, 3, 4, 0}));
+  EXPECT_EQ(bdd_swapvar(3, 3), 0);
+  EXPECT_EQ(bdd_swapvar(77, 77), 0);
+  EXPECT_TRUE(recorded_errors.empty());
+  EXPECT_EQ(bdd_swapvar(0, 6), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(bdd_swapvar(-1, 2), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(current_order(), (std::vector<int>{5, 1, 2, 3, 4, 0}));
+  ASSERT_EQ(bdd_intaddvarblock(1, 2, 0), 0);
+  recorded_errors.clear();
+  EXPECT_EQ(bdd_swapvar(3, 3), BDD_ERR_VARBLOCK);
+  EXPECT_EQ(bdd_swapvar(0, 1), BDD_ERR_VARBLOCK);
+  EXPECT_EQ(recorded_errors, (std::vector<int>{BDD_ERR_VARBLOCK, BDD_ERR_VARBLOCK}));
+}
+
+TEST_F(Reorder, ConjunctionRewrittenInPlace) {
+  start_engine(1000, 100, 2);
+  BDD r = bdd_addref(bdd_and(bdd_ithvar(0), bdd_ithvar(1)));
+  int before = live_nodes();
+  ASSERT_EQ(bdd_swapvar(0, 1), 0);
+  EXPECT_EQ(bdd_var(r), 1);
+  EXPECT_EQ(bdd_low(r), 0);
+  BDD c = bdd_high(r);
+  EXPECT_EQ(bdd_var(c), 0);
+  EXPECT_EQ(bdd_low(c), 0);
+  EXPECT_EQ(bdd_high(c), 1);
+  EXPECT_EQ(bdd_nodecount(r), 2);
+  EXPECT_EQ(live_nodes(), before);
+  bdd_delref(r);
+}
+
+TEST_F(Reorder, IndependentVariablesSwapWithoutNodeWork) {
+  start_engine(1000, 100, 4);
+  BDD a = bdd_addref(bdd_and(bdd_ithvar(0), bdd_ithvar(1)));
+  BDD b = bdd_addref(bdd_or(bdd_ithvar(2), bdd_ithvar(3)));
+  BDD a_hi = bdd_high(a), b_lo = bdd_low(b);
+  int produced_before = bddproduced;
+  ASSERT_EQ(bdd_swapvar(1, 2), 0);
+  EXPECT_EQ(bddproduced, produced_before) << "no node should be created";
+  EXPECT_EQ(bdd_high(a), a_hi);
+  EXPECT_EQ(bdd_low(b), b_lo);
+  EXPECT_EQ(oracle::tt_of(a, 4), oracle::tt_apply(oracle::tt_var(4, 0), oracle::tt_var(4, 1), 0));
+  bdd_delref(a);
+  bdd_delref(b);
+}
+
+// ---- explicit orders -------------------------------------------------------------
+
+TEST_F(Reorder, SetVarOrderInstallsPermutations) {
+  std::mt19937 rng(5);
+  start_engine(20000, 1000, 9);
+  Pool p = random_pool(rng, 9, 20, 6);
+  int before = live_nodes();
+  for (int round = 0; round < 10; round++) {
+    std::vector<int> order(9);
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), rng);
+    bdd_setvarorder(order.data());
+    ASSERT_EQ(current_order(), order);
+    for (int v = 0; v < 9; v++) ASSERT_EQ(bdd_level2var(bdd_var2level(v)), v);
+    p.check("after setvarorder");
+  }
+  std::vector<int> ident(9);
+  std::iota(ident.begin(), ident.end(), 0);
+  bdd_setvarorder(ident.data());
+  EXPECT_EQ(live_nodes(), before);
+  EXPECT_TRUE(recorded_errors.empty());
+  p.release();
+}
+
+TEST_F(Reorder, SetVarOrderDuplicateEntryKeepsFirstPlace) {
+  start_engine(1000, 100, 4);
+  int order[4] = {3, 1, 3, 0};
+  bdd_setvarorder(order);
+  std::vector<int> o = current_order();
+  EXPECT_EQ(o[0], 3);
+  EXPECT_EQ(o[1], 1);
+  std::vector<int> sorted = o;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, (std::vector<int>{0, 1, 2, 3}));
+}
+
+TEST_F(Reorder, SetVarOrderRejectsBadInputBeforeMoving) {
+  start_engine(1000, 100, 4);
+  bdd_reorder_hook(rec_reorder);
+  int bad[4] = {3, 2, 4, 0};
+  bdd_setvarorder(bad);
+  EXPECT_EQ(recorded_errors, std::vector<int>{BDD_ERR_UNKNOWN_VAR});
+  EXPECT_EQ(current_order(), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_TRUE(events.empty()) << "no run may start";
+  int neg[4] = {-1, 2, 1, 0};
+  bdd_setvarorder(neg);
+  EXPECT_EQ(current_order(), (std::vector<int>{0, 1, 2, 3}));
+
+  recorded_errors.clear();
+  bdd_intaddvarblock(0, 3, 0);
+  int good[4] = {3, 2, 1, 0};
+  bdd_setvarorder(good);
+  EXPECT_EQ(recorded_errors, std::vector<int>{BDD_ERR_VARBLOCK});
+  EXPECT_EQ(current_order(), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_TRUE(events.empty());
+}
+
+TEST_F(Reorder, IdentityOrderStillMakesAFullRun) {
+  start_engine(1000, 100, 3);
+  bdd_reorder_hook(rec_reorder);
+  bdd_gbc_hook(rec_gbc);
+  int order[3] = {0, 1, 2};
+  bdd_setvarorder(order);
+  EXPECT_EQ(events, (std::vector<std::string>{"R1", "G1", "G0", "R0"}));
+}
+
+TEST_F(Reorder, PairTablesFollowTheExchanges) {
+  start_engine(10000, 1000, 6);
+  bddPair *pair = bdd_newpair();
+  bdd_setpair(pair, 0, 4);
+  bdd_setpair(pair, 2, 5);
+  BDD f = bdd_addref(bdd_or(bdd_ithvar(0), bdd_and(bdd_ithvar(1), bdd_ithvar(2))));
+  int order[6] = {5, 2, 3, 0, 4, 1};
+  bdd_setvarorder(order);
+  BDD g = bdd_addref(bdd_replace(f, pair));
+  BDD want = bdd_addref(bdd_or(bdd_ithvar(4), bdd_and(bdd_ithvar(1), bdd_ithvar(5))));
+  EXPECT_EQ(g, want);
+  bdd_delref(f);
+  bdd_delref(g);
+  bdd_delref(want);
+  bdd_freepair(pair);
+}
+
+// ---- strategies ---------------------------------------------------------------------
+
+class ReorderMethod : public Reorder, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ReorderMethod, PreservesFunctionsAndBlockStructure) {
+  int method = GetParam();
+  std::mt19937 rng(100 + method);
+  start_engine(50000, 2000, 10);
+  // Nested blocks: {0..3 not fixed: {0,1} {2,3}}, {4..5 fixed: {4} {5}},
+  // singletons 6..9.
+  ASSERT_EQ(bdd_intaddvarblock(0, 3, 0), 0);
+  ASSERT_EQ(bdd_intaddvarblock(0, 1, 0), 1);
+  ASSERT_EQ(bdd_intaddvarblock(2, 3, 0), 2);
+  ASSERT_EQ(bdd_intaddvarblock(4, 5, 1), 3);
+  ASSERT_EQ(bdd_intaddvarblock(4, 4, 1), 4);
+  ASSERT_EQ(bdd_intaddvarblock(5, 5, 1), 5);
+  for (int v = 6; v < 10; v++) bdd_intaddvarblock(v, v, 0);
+  Pool p = random_pool(rng, 10, 30, 7);
+  for (int round = 0; round < 4; round++) {
+    bdd_reorder(method);
+    SCOPED_TRACE("round " + std::to_string(round));
+    p.check("after bdd_reorder");
+    check_blocks(vartree);
+    // The fixed block's children keep their order: 4 above 5.
+    ASSERT_LT(bdd_var2level(4), bdd_var2level(5));
+  }
+  EXPECT_TRUE(recorded_errors.empty());
+  p.release();
+}
+
+TEST_P(ReorderMethod, SingleBlockIsLeftAlone) {
+  int method = GetParam();
+  start_engine(1000, 100, 4);
+  bdd_intaddvarblock(0, 3, 0);
+  BDD f = bdd_addref(bdd_and(bdd_ithvar(3), bdd_ithvar(0)));
+  bdd_reorder(method);
+  EXPECT_EQ(current_order(), (std::vector<int>{0, 1, 2, 3}));
+  ASSERT_NE(vartree, nullptr);
+  EXPECT_EQ(vartree->next, nullptr);
+  bdd_delref(f);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllMethods, ReorderMethod, ::testing::Range(1, 8));
+
+TEST_F(Reorder, SiftingShrinksASeparatedEquality) {
+  const int n = 8;
+  start_engine(100000, 5000, 2 * n);
+  BDD f = equality(n);
+  int bad = bdd_nodecount(f);
+  bdd_varblockall();
+  bdd_reorder(REORDER_SIFT);
+  int good = bdd_nodecount(f);
+  EXPECT_TRUE(is_equality(f, n));
+  // Badly ordered the equality needs 3 * 2^n - 3 nodes, interleaved 3n.
+  EXPECT_EQ(bad, 3 * (1 << n) - 3);
+  EXPECT_LE(good, 3 * n + 2) << "sifting left " << good << " nodes";
+  EXPECT_GT(bdd_reorder_gain(), 80);
+  check_blocks(vartree);
+  bdd_delref(f);
+}
+
+TEST_F(Reorder, IteratedStrategiesAlsoShrink) {
+  const int n = 6;
+  // (A window of two only sinks the first block here: every exchange
+  // among the a's keeps the size.)
+  for (int method : {REORDER_SIFTITE, REORDER_WIN3ITE}) {
+    start_engine(100000, 5000, 2 * n);
+    BDD f = equality(n);
+    int bad = bdd_nodecount(f);
+    bdd_varblockall();
+    bdd_reorder(method);
+    EXPECT_LT(bdd_nodecount(f), bad / 2) << "method " << method;
+    EXPECT_TRUE(is_equality(f, n));
+    bdd_delref(f);
+    bdd_done();
+  }
+  start_engine(100, 100, 1);  // for TearDown
+}
+
+TEST_F(Reorder, Win2MovesAnIndifferentBlockToTheEnd) {
+  // With no nodes that depend on two variables every exchange keeps the
+  // size, so the first block sinks to the bottom and the rest move up.
+  start_engine(1000, 100, 4);
+  bdd_varblockall();
+  bdd_reorder(REORDER_WIN2);
+  EXPECT_EQ(current_order(), (std::vector<int>{1, 2, 3, 0}));
+  EXPECT_EQ(list_ids(vartree), (std::vector<int>{1, 2, 3, 0}));
+}
+
+TEST_F(Reorder, FixedParentKeepsChildOrderButGrandchildrenMove) {
+  const int n = 4;
+  for (int method = 1; method <= 7; method++) {
+    start_engine(50000, 1000, 2 * n + 2);
+    // Fixed block 0..9 with children {0..7} (not fixed) and {8..9}.
+    bdd_intaddvarblock(0, 2 * n + 1, 1);
+    bdd_intaddvarblock(0, 2 * n - 1, 0);
+    bdd_intaddvarblock(2 * n, 2 * n + 1, 0);
+    for (int v = 0; v < 2 * n; v++) bdd_intaddvarblock(v, v, 0);
+    BDD f = equality(n);
+    int bad = bdd_nodecount(f);
+    bdd_reorder(method);
+    for (int v = 0; v < 2 * n; v++)
+      ASSERT_LT(bdd_var2level(v), bdd_var2level(2 * n)) << "method " << method;
+    check_blocks(vartree);
+    if (method == REORDER_SIFT || method == REORDER_SIFTITE) {
+      EXPECT_LT(bdd_nodecount(f), bad) << "grandchildren were not reordered";
+    }
+    bdd_delref(f);
+    bdd_done();
+  }
+  start_engine(100, 100, 1);
+}
+
+TEST_F(Reorder, NoBlocksOrUnknownMethodStillRunsButMovesNothing) {
+  std::mt19937 rng(3);
+  for (int method : {REORDER_SIFT, REORDER_WIN2, REORDER_RANDOM, 8, -1, 0}) {
+    start_engine(10000, 1000, 6);
+    if (method == 8 || method == -1 || method == 0) bdd_varblockall();
+    bdd_reorder_hook(rec_reorder);
+    bdd_gbc_hook(rec_gbc);
+    Pool p = random_pool(rng, 6, 5, 5);
+    events.clear();
+    bdd_reorder(method);
+    EXPECT_EQ(current_order(), (std::vector<int>{0, 1, 2, 3, 4, 5})) << "method " << method;
+    EXPECT_EQ(events, (std::vector<std::string>{"R1", "G1", "G0", "R0"})) << "method " << method;
+    p.check("after a run that moves nothing");
+    p.release();
+    bdd_done();
+  }
+  start_engine(100, 100, 1);
+}
+
+// ---- external counts after a run ----------------------------------------------------
+
+TEST_F(Reorder, RootsReleasedAfterReorderingAreCollected) {
+  start_engine(10000, 1000, 8);
+  int empty = live_nodes();
+  // inner is a root and also a child of outer, so it gains references
+  // from a live node during the run.
+  BDD inner = bdd_addref(bdd_and(bdd_ithvar(6), bdd_ithvar(7)));
+  BDD outer = bdd_addref(bdd_or(inner, bdd_and(bdd_ithvar(0), bdd_ithvar(3))));
+  BDD other = bdd_addref(bdd_xor(inner, bdd_ithvar(2)));
+  std::set<BDD> below;
+  oracle::reachable(outer, below);
+  ASSERT_TRUE(below.count(inner));
+  bdd_varblockall();
+  for (int i = 0; i < 5; i++) bdd_reorder(i % 2 ? REORDER_SIFT : REORDER_RANDOM);
+  bdd_clrvarblocks();
+  ASSERT_EQ(bdd_swapvar(0, 7), 0);
+  EXPECT_EQ(REFCOUNT(inner), 1u);
+  EXPECT_EQ(REFCOUNT(outer), 1u);
+  EXPECT_EQ(REFCOUNT(other), 1u);
+  bdd_delref(outer);
+  bdd_delref(other);
+  bdd_delref(inner);
+  EXPECT_EQ(live_nodes(), empty) << "a released root survived";
+  EXPECT_TRUE(recorded_errors.empty());
+}
+
+TEST_F(Reorder, RepeatedRunsDoNotInflateCounts) {
+  start_engine(10000, 1000, 4);
+  BDD a = bdd_addref(bdd_and(bdd_ithvar(2), bdd_ithvar(3)));
+  BDD b = bdd_addref(bdd_or(bdd_ithvar(0), a));
+  BDD c = bdd_addref(bdd_xor(bdd_ithvar(1), a));
+  bdd_addref(a);
+  for (int i = 0; i < 40; i++) ASSERT_EQ(bdd_swapvar(i % 4, (i + 1) % 4), 0);
+  EXPECT_EQ(REFCOUNT(a), 2u);
+  EXPECT_EQ(REFCOUNT(b), 1u);
+  EXPECT_EQ(REFCOUNT(c), 1u);
+}
+
+// ---- automatic reordering -----------------------------------------------------------
+
+class AutoReorder : public Reorder, public ::testing::WithParamInterface<int> {};
+
+TEST_P(AutoReorder, OperationsKeepTheirResultsWhileTheOrderChanges) {
+  int method = GetParam();
+  std::mt19937 rng(1000 + method);
+  start_engine(400, 200, 10);
+  bdd_intaddvarblock(0, 4, 0);
+  bdd_intaddvarblock(0, 1, 0);
+  bdd_intaddvarblock(2, 4, 0);
+  bdd_intaddvarblock(5, 9, 0);
+  for (int v = 5; v < 10; v++) bdd_intaddvarblock(v, v, 0);
+  int runs = 0;
+  bdd_reorder_hook([](int pre) { events.push_back(pre ? "R1" : "R0"); });
+  bdd_autoreorder(method);
+  Pool p = random_pool(rng, 10, 60, 7);
+  for (const std::string &e : events) runs += e == "R1";
+  EXPECT_GE(runs, 1) << "the threshold was never crossed";
+  EXPECT_EQ(bdd_getreorder_times(), -1 - runs);
+  p.check("after automatic reordering");
+  check_blocks(vartree);
+  EXPECT_TRUE(recorded_errors.empty());
+  p.release();
+}
+
+INSTANTIATE_TEST_SUITE_P(SeveralMethods, AutoReorder,
+                         ::testing::Values(REORDER_WIN2, REORDER_SIFT, REORDER_WIN3ITE,
+                                           REORDER_RANDOM));
+
+TEST_F(Reorder, AutoReorderTimesStopsAfterTheCount) {
+  std::mt19937 rng(77);
+  start_engine(300, 100, 10);
+  bdd_varblockall();
+  bdd_reorder_hook(rec_reorder);
+  EXPECT_EQ(bdd_autoreorder_times(REORDER_SIFT, 2), REORDER_NONE);
+  EXPECT_EQ(bdd_getreorder_method(), REORDER_SIFT);
+  Pool p = random_pool(rng, 10, 80, 7);
+  int runs = (int)std::count(events.begin(), events.end(), "R1");
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(bdd_getreorder_times(), 0);
+  EXPECT_EQ(bdd_reorder_ready(), 0);
+  p.check("after two automatic runs");
+  p.release();
+}
+
+TEST_F(Reorder, NoBlocksNoAutomaticReordering) {
+  std::mt19937 rng(8);
+  start_engine(300, 100, 10);
+  bdd_reorder_hook(rec_reorder);
+  bdd_autoreorder(REORDER_SIFT);
+  EXPECT_EQ(bdd_reorder_ready(), 0);
+  Pool p = random_pool(rng, 10, 40, 7);
+  EXPECT_TRUE(events.empty());
+  bdd_varblockall();
+  EXPECT_EQ(bdd_reorder_ready(), 1);
+  bdd_disable_reorder();
+  bdd_disable_reorder();
+  EXPECT_EQ(bdd_reorder_ready(), 0);
+  bdd_enable_reorder();
+  EXPECT_EQ(bdd_reorder_ready(), 1);
+  bdd_autoreorder_times(REORDER_SIFT, 0);
+  EXPECT_EQ(bdd_reorder_ready(), 0);
+  EXPECT_EQ(bdd_reorder_auto(), 0);
+  EXPECT_TRUE(events.empty());
+  p.release();
+}
+
+TEST_F(Reorder, ThresholdFollowsTheGain) {
+  start_engine(100000, 1000, 16);
+  BDD f = equality(8);  // badly ordered: sifting gains a lot
+  bdd_varblockall();
+  bdd_autoreorder(REORDER_SIFT);
+  bdd_checkreorder();
+  int used = bddnodesize - bddfreenum;
+  int gain = bdd_reorder_gain();
+  ASSERT_GE(gain, 20);
+  EXPECT_EQ(usednodes_nextreorder, 2 * used);
+  // Now the order is good: another pass gains nothing.
+  bdd_checkreorder();
+  used = bddnodesize - bddfreenum;
+  gain = bdd_reorder_gain();
+  ASSERT_LT(gain, 20);
+  int expect = 2 * used;
+  expect += expect * (20 - gain) / 20;
+  EXPECT_EQ(usednodes_nextreorder, expect);
+  bdd_delref(f);
+}
+
+TEST_F(Reorder, GainMatchesTheLiveCounts) {
+  start_engine(100000, 1000, 16);
+  BDD f = equality(8);
+  EXPECT_EQ(bdd_reorder_gain(), 0);
+  // A run that moves nothing: its figures are the live count twice.
+  bdd_reorder(REORDER_NONE);
+  EXPECT_EQ(bdd_reorder_gain(), 0);
+  int before = bdd_getnodenum();
+  EXPECT_EQ(live_nodes(), before);
+  bdd_varblockall();
+  bdd_reorder(REORDER_SIFT);
+  int after = bdd_getnodenum();
+  EXPECT_EQ(live_nodes(), after) << "the run left garbage";
+  EXPECT_EQ(bdd_reorder_gain(), 100 * (before - after) / before);
+  bdd_delref(f);
+}
+
+// ---- controls -------------------------------------------------------------------------
+
+TEST_F(Reorder, SettingsAndLookups) {
+  start_engine(1000, 100, 5);
+  EXPECT_EQ(bdd_getreorder_method(), REORDER_NONE);
+  EXPECT_EQ(bdd_getreorder_times(), 0);
+  EXPECT_EQ(bdd_autoreorder(REORDER_WIN3), REORDER_NONE);
+  EXPECT_EQ(bdd_getreorder_times(), -1);
+  EXPECT_EQ(bdd_autoreorder_times(42, 7), REORDER_WIN3);
+  EXPECT_EQ(bdd_getreorder_method(), 42);
+  EXPECT_EQ(bdd_getreorder_times(), 7);
+  EXPECT_EQ(bdd_reorder_verbose(3), 0);
+  EXPECT_EQ(bdd_reorder_verbose(0), 3);
+
+  bddsizehandler probe = bdd_reorder_probe(nullptr);
+  EXPECT_EQ(probe, &bdd_getnodenum);
+  EXPECT_EQ(bdd_reorder_probe(nullptr), &bdd_getnodenum);
+
+  bddinthandler h = bdd_reorder_hook(nullptr);
+  EXPECT_EQ(h, &bdd_default_reohandler);
+  EXPECT_EQ(bdd_reorder_hook(h), nullptr);
+
+  EXPECT_EQ(bdd_var2level(4), 4);
+  EXPECT_EQ(bdd_level2var(0), 0);
+  EXPECT_EQ(bdd_var2level(5), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(bdd_level2var(5), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(bdd_level2var(-1), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(recorded_errors.size(), 3u);
+}
+
+TEST_F(Reorder, HooksRunOncePerRunAroundOneCollection) {
+  start_engine(1000, 100, 4);
+  bdd_reorder_hook(rec_reorder);
+  bdd_gbc_hook(rec_gbc);
+  const std::vector<std::string> one_run{"R1", "G1", "G0", "R0"};
+  ASSERT_EQ(bdd_swapvar(0, 3), 0);
+  EXPECT_EQ(events, one_run);
+  events.clear();
+  bdd_varblockall();
+  bdd_reorder(REORDER_SIFTITE);
+  EXPECT_EQ(events, one_run);
+}
+
+int method_seen_in_hook = -100, times_seen_in_hook = -100;
+void peek_settings(int pre) {
+  if (pre) {
+    method_seen_in_hook = bdd_getreorder_method();
+    times_seen_in_hook = bdd_getreorder_times();
+  }
+}
+
+TEST_F(Reorder, PassSettingsVisibleToHooksAndRestored) {
+  start_engine(1000, 100, 4);
+  bdd_varblockall();
+  bdd_autoreorder_times(REORDER_WIN2, 5);
+  bdd_reorder_hook(peek_settings);
+  bdd_reorder(REORDER_SIFT);
+  EXPECT_EQ(method_seen_in_hook, REORDER_SIFT);
+  EXPECT_EQ(times_seen_in_hook, 1);
+  EXPECT_EQ(bdd_getreorder_method(), REORDER_WIN2);
+  EXPECT_EQ(bdd_getreorder_times(), 5);
+}
+
+TEST_F(Reorder, DefaultHookTrace) {
+  start_engine(10000, 100, 12);
+  BDD f = equality(6);
+  bdd_varblockall();
+  testing::internal::CaptureStdout();
+  bdd_reorder(REORDER_SIFT);
+  std::string quiet = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(quiet, "");
+  bdd_reorder_verbose(1);
+  int before = live_nodes();
+  testing::internal::CaptureStdout();
+  bdd_reorder(REORDER_WIN2);
+  std::string out = testing::internal::GetCapturedStdout();
+  char expect[100];
+  snprintf(expect, sizeof expect, "Start reordering\nEnd reordering. Went from %d to %d nodes (",
+           before, bdd_getnodenum());
+  EXPECT_EQ(out.rfind(expect, 0), 0u) << out;
+  EXPECT_EQ(out.substr(out.size() - 6), " sec)\n");
+  bdd_delref(f);
+}
+
+TEST_F(Reorder, SiftTraceHasOneGroupPerBlock) {
+  start_engine(10000, 100, 3);
+  BDD f = bdd_addref(bdd_and(bdd_ithvar(0), bdd_xor(bdd_ithvar(1), bdd_ithvar(2))));
+  bdd_varblockall();
+  bdd_reorder_hook(nullptr);
+  bdd_reorder_verbose(2);
+  testing::internal::CaptureStdout();
+  bdd_reorder(REORDER_SIFT);
+  std::string out = testing::internal::GetCapturedStdout();
+  size_t groups = 0;
+  for (size_t p = out.find("Sift "); p != std::string::npos; p = out.find("Sift ", p + 1)) groups++;
+  EXPECT_EQ(groups, 3u) << out;
+  size_t ends = 0;
+  for (size_t p = out.find("\n> "); p != std::string::npos; p = out.find("\n> ", p + 1)) ends++;
+  EXPECT_EQ(ends, 3u) << out;
+  bdd_delref(f);
+}
+
+// ---- table growth and exhaustion in the middle of a run -------------------------------
+
+TEST_F(Reorder, TableGrowsDuringAnExchange) {
+  const int n = 7;
+  start_engine(200, 100, 2 * n);
+  // Interleaved order first, so the function is small.
+  std::vector<int> inter;
+  for (int i = 0; i < n; i++) {
+    inter.push_back(i);
+    inter.push_back(n + i);
+  }
+  bdd_setvarorder(inter.data());
+  BDD f = equality(n);
+  int size0 = bddnodesize;
+  std::vector<int> separated(2 * n);
+  std::iota(separated.begin(), separated.end(), 0);
+  bdd_setvarorder(separated.data());
+  EXPECT_GT(bddnodesize, size0);
+  EXPECT_EQ(bdd_nodecount(f), 3 * (1 << n) - 3);
+  EXPECT_TRUE(is_equality(f, n));
+  check_canonical({f});
+  EXPECT_TRUE(recorded_errors.empty());
+  bdd_delref(f);
+}
+
+TEST_F(Reorder, ExhaustionDuringSetVarOrderLeavesEverythingIntact) {
+  const int n = 8;
+  start_engine(500, 100, 2 * n);
+  std::vector<int> inter;
+  for (int i = 0; i < n; i++) {
+    inter.push_back(i);
+    inter.push_back(n + i);
+  }
+  bdd_setvarorder(inter.data());
+  BDD f = equality(n);
+  BDD g = bdd_addref(bdd_xor(bdd_ithvar(0), bdd_ithvar(2 * n - 1)));
+  int before = live_nodes();
+  ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
+  std::vector<int> separated(2 * n);
+  std::iota(separated.begin(), separated.end(), 0);
+  bdd_reorder_hook(rec_reorder);
+  bdd_setvarorder(separated.data());
+  EXPECT_EQ(recorded_errors, std::vector<int>{BDD_ERR_NODENUM});
+  EXPECT_EQ(bdderrorcond, 17);
+  EXPECT_EQ(events, (std::vector<std::string>{"R1", "R0"}));
+  // Refused as a whole: the order and the table are as before.
+  EXPECT_EQ(current_order(), inter);
+  EXPECT_EQ(live_nodes(), before);
+  EXPECT_TRUE(is_equality(f, n));
+  for (unsigned a = 0; a < (1u << (2 * n)); a++)
+    ASSERT_EQ(oracle::bdd_eval(g, a), ((a & 1) != 0) != (((a >> (2 * n - 1)) & 1) != 0));
+  check_canonical({f, g});
+
+  // The engine stays usable once the condition is cleared.
+  bdd_clear_error();
+  bdd_setmaxnodenum(0);
+  recorded_errors.clear();
+  bdd_setvarorder(separated.data());
+  EXPECT_TRUE(recorded_errors.empty());
+  EXPECT_EQ(current_order(), separated);
+  EXPECT_TRUE(is_equality(f, n));
+  bdd_delref(f);
+  bdd_delref(g);
+}
+
+TEST_F(Reorder, ExhaustionDuringSwapVarIsRefused) {
+  start_engine(500, 100, 6);
+  BDD f = bdd_addref(bdd_and(bdd_biimp(bdd_ithvar(0), bdd_ithvar(1)), bdd_ithvar(5)));
+  ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
+  // Fill the table with referenced nodes on the top level, so that moving
+  // variable 0 down needs nodes that cannot be had.
+  std::vector<BDD> deep{bddfalse, bddtrue};
+  for (int v = 2; v < 6; v++) {
+    deep.push_back(bdd_ithvar(v));
+    deep.push_back(bdd_nithvar(v));
+  }
+  // Top-level nodes over level-1 children only: the exchange needs new
+  // top-variable nodes over the deep ones, none of which exist.
+  std::vector<BDD> filler;
+  std::vector<BDD> lower;
+  for (BDD a : deep)
+    for (BDD b : deep)
+      if (a != b && bddfreenum > 2) {
+        filler.push_back(bdd_addref(bdd_makenode(1, a, b)));
+        lower.push_back(filler.back());
+      }
+  for (size_t i = 0; i < lower.size() && bddfreenum > 2; i++)
+    for (size_t j = 0; j < lower.size() && bddfreenum > 2; j++)
+      if (i != j) filler.push_back(bdd_addref(bdd_makenode(0, lower[i], lower[j])));
+  ASSERT_LE(bddfreenum, 2);
+  ASSERT_TRUE(recorded_errors.empty());
+  int before = live_nodes();
+  std::vector<int> order0 = current_order();
+
+  EXPECT_EQ(bdd_swapvar(0, 5), BDD_ERR_NODENUM);
+  EXPECT_EQ(recorded_errors, std::vector<int>{BDD_ERR_NODENUM});
+  EXPECT_EQ(current_order(), order0);
+  EXPECT_EQ(live_nodes(), before);
+  for (unsigned a = 0; a < 64; a++)
+    ASSERT_EQ(oracle::bdd_eval(f, a), (((a & 1) != 0) == ((a & 2) != 0)) && ((a & 32) != 0));
+  for (BDD r : filler) ASSERT_LE(bdd_var(r), 1);
+  // Released filler makes room: the same swap now succeeds.
+  for (BDD r : filler) bdd_delref(r);
+  bdd_clear_error();
+  EXPECT_EQ(bdd_swapvar(0, 5), 0);
+  EXPECT_EQ(bdd_var2level(0), 5);
+  EXPECT_EQ(bdd_var2level(5), 0);
+  for (unsigned a = 0; a < 64; a++)
+    ASSERT_EQ(oracle::bdd_eval(f, a), (((a & 1) != 0) == ((a & 2) != 0)) && ((a & 32) != 0));
+  bdd_delref(f);
+}
+
+TEST_F(Reorder, ExhaustionDuringAPassKeepsDiagramsAndBlocks) {
+  // A random shuffle of an interleaved equality explores orders far too
+  // large for the capped table.
+  const int n = 8;
+  start_engine(200, 100, 2 * n);
+  std::vector<int> inter;
+  for (int i = 0; i < n; i++) {
+    inter.push_back(i);
+    inter.push_back(n + i);
+  }
+  bdd_setvarorder(inter.data());
+  std::mt19937 rng(4);
+  BDD f = equality(n);
+  Pool p = random_pool(rng, 10, 4, 4);
+  ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
+  bdd_varblockall();
+  bdd_reorder_hook(rec_reorder);
+  for (int round = 0; round < 6; round++) bdd_reorder(REORDER_RANDOM);
+  EXPECT_EQ(recorded_errors, std::vector<int>{BDD_ERR_NODENUM});
+  EXPECT_EQ(std::count(events.begin(), events.end(), "R1"), 6);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "R0"), 6);
+  EXPECT_TRUE(is_equality(f, n));
+  p.check("after an exhausted pass");
+  check_blocks(vartree, false);
+  bdd_delref(f);
+  p.release();
+}
+
+}  // namespace
