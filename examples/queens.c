@@ -6,9 +6,11 @@
  *   - for every square: a queen here excludes every other square of its
  *     row, its column and both of its diagonals;
  * bdd_satcount then gives the number of placements, i.e. of solutions.
+ * The constraints are conjoined row by row (--classic: square by square
+ * into the whole board, the textbook order, several times slower).
  *
  * A tour of the basic interface: engine start-up, an error handler,
- * variables, bdd_apply / bdd_not, reference counting, counting. */
+ * variables, the Boolean operators, reference counting, counting. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

@@ -53,6 +53,18 @@ fs::path scratch_dir() {
   return dir;
 }
 
+// Removes the scratch directory after the last test.
+class ScratchCleanup : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    std::error_code ec;
+    fs::path dir = scratch_dir();
+    if (dir != fs::temp_directory_path()) fs::remove_all(dir, ec);
+  }
+};
+[[maybe_unused]] ::testing::Environment* const scratch_cleanup =
+    ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
+
 std::string slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::stringstream s;
@@ -357,36 +369,58 @@ long backtrack_queens(int n, int row, std::vector<int>& col) {
   return count;
 }
 
-TEST(Queens, CountsMatchBacktrackingAndKnownValues) {
+struct QueensReport {
+  long solutions = -1;
+  int size = -1, in_use = -1;
+};
+
+QueensReport run_queens(const std::vector<std::string>& args) {
+  Result r = run("queens", args);
+  EXPECT_EQ(r.code, 0) << r.err;
+  QueensReport q;
+  for (auto& line : lines_of(r.out)) {
+    std::sscanf(line.c_str(), "%*d queens: %ld solutions", &q.solutions);
+    std::sscanf(line.c_str(), " result BDD: %d nodes", &q.size);
+    std::sscanf(line.c_str(), " nodes in use at the end: %d", &q.in_use);
+  }
+  return q;
+}
+
+TEST(QueensExample, CountsMatchBacktrackingAndKnownValues) {
   const long known[] = {0, 1, 0, 0, 2, 10, 4, 40, 92, 352, 724};
   for (int n = 1; n <= 10; n++) {
     SCOPED_TRACE("N = " + std::to_string(n));
-    Result r = run("queens", {std::to_string(n)});
-    ASSERT_EQ(r.code, 0) << r.err;
-    long solutions = -1;
-    int size = -1, in_use = -1;
-    for (auto& line : lines_of(r.out)) {
-      std::sscanf(line.c_str(), "%*d queens: %ld solutions", &solutions);
-      std::sscanf(line.c_str(), " result BDD: %d nodes", &size);
-      std::sscanf(line.c_str(), " nodes in use at the end: %d", &in_use);
-    }
+    QueensReport q = run_queens({std::to_string(n)});
     std::vector<int> col(static_cast<size_t>(n));
     if (n <= 9) {
-      EXPECT_EQ(solutions, backtrack_queens(n, 0, col));
+      EXPECT_EQ(q.solutions, backtrack_queens(n, 0, col));
     }
-    EXPECT_EQ(solutions, known[n]);
+    EXPECT_EQ(q.solutions, known[n]);
     // The result is the constant false exactly when there is no solution;
     // otherwise it has at least one node per square on a solution path.
-    if (solutions == 0) {
-      EXPECT_EQ(size, 0);
+    if (q.solutions == 0) {
+      EXPECT_EQ(q.size, 0);
     } else {
-      EXPECT_GE(size, n * n);
+      EXPECT_GE(q.size, n * n);
     }
-    EXPECT_GE(in_use, size + 2);
+    EXPECT_GE(q.in_use, q.size + 2);
   }
 }
 
-TEST(Queens, BadArgumentsGiveUsage) {
+TEST(QueensExample, BothConjunctionOrdersGiveTheSameDiagram) {
+  // Same function, same variable order: the reduced diagrams are identical,
+  // whatever order the constraints were conjoined in.
+  for (int n : {5, 6, 8, 9}) {
+    SCOPED_TRACE("N = " + std::to_string(n));
+    QueensReport rows = run_queens({std::to_string(n)});
+    QueensReport classic = run_queens({"--classic", std::to_string(n)});
+    EXPECT_EQ(rows.solutions, classic.solutions);
+    EXPECT_EQ(rows.size, classic.size);
+    EXPECT_GT(rows.size, 0);
+  }
+}
+
+TEST(QueensExample, BadArgumentsGiveUsage) {
   for (auto args : std::vector<std::vector<std::string>>{
            {}, {"abc"}, {"0"}, {"32"}, {"-3"}, {"8", "9"}, {"8x"}, {"8", "--nodes"}, {"--bogus", "8"}}) {
     Result r = run("queens", args);
@@ -396,7 +430,7 @@ TEST(Queens, BadArgumentsGiveUsage) {
   }
 }
 
-TEST(Queens, EngineErrorIsReportedNotAborted) {
+TEST(QueensExample, EngineErrorIsReportedNotAborted) {
   // A table that may not grow cannot hold the 8-queens board.
   Result r = run("queens", {"8", "--nodes", "1000", "--maxnodes", "1000"});
   EXPECT_EQ(r.signal, 0);
@@ -407,13 +441,13 @@ TEST(Queens, EngineErrorIsReportedNotAborted) {
 
 // ---- circuit: single netlists ---------------------------------------------
 
-TEST(Circuit, C17MatchesTruthTables) {
+TEST(CircuitExample, C17MatchesTruthTables) {
   check_circuit_against_tables(data_file("c17.bench"), {});
   check_circuit_against_tables(data_file("c17.bench"), {"--reverse"});
   check_circuit_against_tables(data_file("c17.bench"), {"--sift"});
 }
 
-TEST(Circuit, RandomNetlistsMatchTruthTables) {
+TEST(CircuitExample, RandomNetlistsMatchTruthTables) {
   std::mt19937 rng(20240611);
   for (int i = 0; i < 30; i++) {
     fs::path file = scratch_dir() / ("random" + std::to_string(i) + ".bench");
@@ -426,7 +460,7 @@ TEST(Circuit, RandomNetlistsMatchTruthTables) {
   }
 }
 
-TEST(Circuit, DotFileHoldsTheOutputsNodes) {
+TEST(CircuitExample, DotFileHoldsTheOutputsNodes) {
   fs::path dot = scratch_dir() / "n22.dot";
   Result r = run("circuit", {"--dot", "N22", dot.string(), data_file("c17.bench")});
   ASSERT_EQ(r.code, 0) << r.err;
@@ -450,7 +484,7 @@ TEST(Circuit, DotFileHoldsTheOutputsNodes) {
   EXPECT_NE(r.err.find("nosuch"), std::string::npos);
 }
 
-TEST(Circuit, BadArgumentsGiveUsage) {
+TEST(CircuitExample, BadArgumentsGiveUsage) {
   std::string c17 = data_file("c17.bench");
   for (auto args : std::vector<std::vector<std::string>>{{},
                                                          {"--equiv", c17},
@@ -466,7 +500,7 @@ TEST(Circuit, BadArgumentsGiveUsage) {
   }
 }
 
-TEST(Circuit, MalformedFilesFailWithOneLine) {
+TEST(CircuitExample, MalformedFilesFailWithOneLine) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"INPUT(a)\nOUTPUT(z)\nz = FOO(a)\n", ":3: unknown gate type"},
       {"INPUT(a)\nOUTPUT(z)\nz = AND(a\n", ":3: malformed"},
@@ -585,7 +619,7 @@ int check_equiv_verdicts(const Net& a, const Net& b, const std::vector<EquivLine
   return different;
 }
 
-TEST(Equiv, C1355ComplementsEveryOutputOfC499) {
+TEST(EquivExample, C1355ComplementsEveryOutputOfC499) {
   Result r = run("circuit", {"--equiv", data_file("c499.bench"), data_file("c1355.bench")});
   EXPECT_EQ(r.code, 1) << r.err;  // not equivalent
   int summary[3] = {-1, -1, -1};
@@ -599,7 +633,7 @@ TEST(Equiv, C1355ComplementsEveryOutputOfC499) {
                        parse_net(slurp(data_file("c1355.bench"))), lines);
 }
 
-TEST(Equiv, NetlistIsEquivalentToItself) {
+TEST(EquivExample, NetlistIsEquivalentToItself) {
   for (auto flags : std::vector<std::vector<std::string>>{{}, {"--reverse"}}) {
     std::vector<std::string> args = flags;
     args.insert(args.end(), {"--equiv", data_file("c499.bench"), data_file("c499.bench")});
@@ -626,7 +660,7 @@ std::string mutate(const std::string& text, int which, const std::string& type) 
   return out;
 }
 
-TEST(Equiv, ChangedGateIsFoundWithARealCounterexample) {
+TEST(EquivExample, ChangedGateIsFoundWithARealCounterexample) {
   std::string original = slurp(data_file("c499.bench"));
   Net a = parse_net(original);
   struct Mutation {
@@ -653,7 +687,7 @@ TEST(Equiv, ChangedGateIsFoundWithARealCounterexample) {
   EXPECT_GT(total_different, 0);
 }
 
-TEST(Equiv, MismatchedInterfacesAreRefused) {
+TEST(EquivExample, MismatchedInterfacesAreRefused) {
   Result r = run("circuit", {"--equiv", data_file("c17.bench"), data_file("c432.bench")});
   EXPECT_EQ(r.code, 3);
   EXPECT_EQ(lines_of(r.err).size(), 1u);
@@ -694,7 +728,7 @@ std::pair<long, int> explicit_reach(int n) {
   return {states, depth};
 }
 
-TEST(Reach, MatchesExplicitSearchAndFormula) {
+TEST(ReachExample, MatchesExplicitSearchAndFormula) {
   for (int n = 2; n <= 7; n++) {
     SCOPED_TRACE("N = " + std::to_string(n));
     Result r = run("reach", {std::to_string(n)});
@@ -714,7 +748,7 @@ TEST(Reach, MatchesExplicitSearchAndFormula) {
   }
 }
 
-TEST(Reach, LargerRingFollowsFormula) {
+TEST(ReachExample, LargerRingFollowsFormula) {
   Result r = run("reach", {"24"});
   ASSERT_EQ(r.code, 0) << r.err;
   double states = -1;
@@ -724,7 +758,7 @@ TEST(Reach, LargerRingFollowsFormula) {
   EXPECT_EQ(iterations, 6 * 24 - 3);
 }
 
-TEST(Reach, BadArgumentsGiveUsage) {
+TEST(ReachExample, BadArgumentsGiveUsage) {
   for (auto args :
        std::vector<std::vector<std::string>>{{}, {"1"}, {"171"}, {"x"}, {"5", "6"}, {"--cache"}, {"5", "--x"}}) {
     Result r = run("reach", args);

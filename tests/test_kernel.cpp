@@ -703,6 +703,47 @@ TEST_F(Kernel, SetAllocnumGrowsToAPrimeAndNeverShrinks) {
   EXPECT_TRUE(recorded_errors.empty());
 }
 
+// Growth without a rehash (as the reordering engine grows) appends the new
+// slots in front of the old free list and leaves the old chains alone; a
+// rehash from cleared heads then makes the table whole again.
+TEST_F(Kernel, GrowthWithoutRehashThenRehash) {
+  start_engine(1000, 100, 6);
+  std::mt19937 rng(8);
+  std::vector<int> nodes = km::random_dag(rng, 200);
+  for (size_t i = 0; i < nodes.size(); i += 2) bdd_addref(nodes[i]);
+  bdd_gbc();
+  const std::vector<int> oldlist = km::free_list();
+  const int oldfree = bddfreenum;
+  std::vector<unsigned> heads;
+  for (int n = 0; n < 1009; n++) heads.push_back(bddnodes[n].word0);
+  std::map<int, km::Triple> live;
+  for (int n : km::live_nodes()) live[n] = km::triple_of(n);
+
+  resize_calls.clear();
+  bdd_resize_hook(record_resize);
+  EXPECT_EQ(bdd_noderesize2(0, 1009, 3000), 0);
+  const int size = prime_at_most(3000);
+  ASSERT_EQ(bddnodesize, size);
+  ASSERT_EQ(resize_calls.size(), 1u);
+  EXPECT_EQ(resize_calls[0].newsize, size);
+  EXPECT_EQ(bddfreenum, oldfree + size - 1009);
+  std::vector<int> want;
+  for (int n = 1009; n < size; n++) want.push_back(n);
+  want.insert(want.end(), oldlist.begin(), oldlist.end());
+  EXPECT_EQ(km::free_list(), want);
+  for (int n = 0; n < 1009; n++) ASSERT_EQ(bddnodes[n].word0, heads[(size_t)n]) << n;
+  for (auto &l : live) ASSERT_EQ(km::triple_of(l.first), l.second);
+
+  for (int n = 0; n < bddnodesize; n++) bddnodes[n].word0 &= ~km::kIndexMask;
+  bdd_gbc_rehash();
+  EXPECT_EQ(table_fault(), "");
+  std::vector<int> list = km::free_list();
+  EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+  for (auto &l : live)
+    ASSERT_EQ(bdd_makenode(l.second.level, l.second.low, l.second.high), l.first);
+  EXPECT_EQ(km::live_nodes().size(), live.size());
+}
+
 // ---------------------------------------------------------------------------
 // Node limit
 

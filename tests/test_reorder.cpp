@@ -572,6 +572,10 @@ TEST_F(Reorder, ThresholdFollowsTheGain) {
 TEST_F(Reorder, GainMatchesTheLiveCounts) {
   start_engine(100000, 1000, 16);
   BDD f = equality(8);
+  // Roots below another root: each must be walked once when the run
+  // counts references, or nodes under them outlive their last parent.
+  BDD inner1 = bdd_addref(bdd_high(bdd_high(f)));
+  BDD inner2 = bdd_addref(bdd_low(bdd_high(bdd_high(bdd_high(f)))));
   EXPECT_EQ(bdd_reorder_gain(), 0);
   // A run that moves nothing: its figures are the live count twice.
   bdd_reorder(REORDER_NONE);
@@ -583,6 +587,42 @@ TEST_F(Reorder, GainMatchesTheLiveCounts) {
   int after = bdd_getnodenum();
   EXPECT_EQ(live_nodes(), after) << "the run left garbage";
   EXPECT_EQ(bdd_reorder_gain(), 100 * (before - after) / before);
+  bdd_delref(f);
+  bdd_delref(inner1);
+  bdd_delref(inner2);
+}
+
+TEST_F(Reorder, PassFiguresMatchLiveCountsWithNestedRoots) {
+  // After a run a root's children can have higher indices than the root;
+  // holding such pairs as roots, later runs meet roots through other roots
+  // before their own turn. Every pass must still report exactly the nodes
+  // in use before and after it.
+  start_engine(100000, 1000, 16);
+  BDD f = equality(8);
+  bdd_varblockall();
+  bdd_reorder(REORDER_SIFT);
+  std::set<BDD> below;
+  oracle::reachable(f, below);
+  std::vector<BDD> held;
+  for (BDD m : below) {
+    std::set<BDD> under;
+    oracle::reachable(m, under);
+    for (BDD n : under)
+      if (n > m && bdd_var(n) != 15 && held.size() < 20) {
+        held.push_back(bdd_addref(m));
+        held.push_back(bdd_addref(n));
+      }
+  }
+  ASSERT_FALSE(held.empty());
+  for (int round = 0; round < 3; round++) {
+    int before = live_nodes();
+    bdd_reorder(REORDER_RANDOM);
+    int after = bdd_getnodenum();
+    ASSERT_EQ(live_nodes(), after);
+    ASSERT_EQ(bdd_reorder_gain(), 100 * (before - after) / before) << "round " << round;
+  }
+  EXPECT_TRUE(is_equality(f, 8));
+  for (BDD r : held) bdd_delref(r);
   bdd_delref(f);
 }
 
@@ -686,6 +726,17 @@ TEST_F(Reorder, SiftTraceHasOneGroupPerBlock) {
   for (size_t p = out.find("\n> "); p != std::string::npos; p = out.find("\n> ", p + 1)) ends++;
   EXPECT_EQ(ends, 3u) << out;
   bdd_delref(f);
+}
+
+TEST(ReorderStopped, CallsWithoutAnEngineAreHarmless) {
+  ASSERT_EQ(bddrunning, 0);
+  bdd_reorder(REORDER_SIFT);
+  int order[1] = {0};
+  bdd_setvarorder(order);
+  EXPECT_EQ(bdd_swapvar(0, 1), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(bdd_var2level(0), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(bdd_level2var(0), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(bdd_reorder_ready(), 0);
 }
 
 // ---- table growth and exhaustion in the middle of a run -------------------------------
@@ -798,6 +849,42 @@ TEST_F(Reorder, ExhaustionDuringSwapVarIsRefused) {
   for (unsigned a = 0; a < 64; a++)
     ASSERT_EQ(oracle::bdd_eval(f, a), (((a & 1) != 0) == ((a & 2) != 0)) && ((a & 32) != 0));
   bdd_delref(f);
+}
+
+TEST_F(Reorder, ExhaustionInsideABlockMoveIsUndone) {
+  // Blocks {0,1} and {2,3}. Moving the first below the second starts with
+  // the free exchange of 1 and 2 (they never meet), then needs many nodes
+  // to exchange 0 and 2, which the full table cannot give. The first
+  // exchange must be taken back so both blocks stay whole.
+  start_engine(500, 100, 8);
+  ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
+  std::vector<BDD> deep{bddfalse, bddtrue};
+  for (int v = 3; v < 8; v++) {
+    deep.push_back(bdd_ithvar(v));
+    deep.push_back(bdd_nithvar(v));
+  }
+  std::vector<BDD> mid, top;
+  for (BDD a : deep)
+    for (BDD b : deep)
+      if (a != b) mid.push_back(bdd_addref(bdd_makenode(2, a, b)));
+  for (size_t i = 0; i < mid.size() && bddfreenum > 2; i++)
+    for (size_t j = 0; j < mid.size() && bddfreenum > 2; j++)
+      if (i != j) top.push_back(bdd_addref(bdd_makenode(0, mid[i], mid[j])));
+  ASSERT_LE(bddfreenum, 2);
+  ASSERT_TRUE(recorded_errors.empty());
+  std::vector<TT> tts;
+  for (BDD r : top) tts.push_back(oracle::tt_of(r, 8));
+  int before = live_nodes();
+
+  ASSERT_EQ(bdd_intaddvarblock(0, 1, 0), 0);
+  ASSERT_EQ(bdd_intaddvarblock(2, 3, 0), 1);
+  bdd_reorder(REORDER_WIN2);
+  EXPECT_EQ(recorded_errors, std::vector<int>{BDD_ERR_NODENUM});
+  EXPECT_EQ(current_order(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+  check_blocks(vartree);
+  EXPECT_EQ(list_ids(vartree), (std::vector<int>{0, 1}));
+  EXPECT_EQ(live_nodes(), before);
+  for (size_t k = 0; k < top.size(); k++) ASSERT_EQ(oracle::tt_of(top[k], 8), tts[k]);
 }
 
 TEST_F(Reorder, ExhaustionDuringAPassKeepsDiagramsAndBlocks) {

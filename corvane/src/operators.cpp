@@ -231,6 +231,8 @@ static BDD run_protected(BDD (*body)(void)) {
           reorderoff = 0;
         }
         jumparmed = 0;
+        /* Nothing of this operation may pin nodes in later collections. */
+        INITREF();
         checkresize();
         return res;
       }
@@ -250,10 +252,12 @@ static BDD run_protected(BDD (*body)(void)) {
           reorderoff = 0;
         }
         if (--firstReorder == 0) continue;
+        INITREF();
         checkresize();
         return 0;
       default:
         jumparmed = 0;
+        INITREF();
         if (reorderoff) {
           bdd_enable_reorder();
           reorderoff = 0;
@@ -1233,6 +1237,7 @@ BDD bdd_satone(BDD r) {
   INITREF();
   PUSHREF(r);
   BDD res = satone_rec(r);
+  INITREF();
   bdd_enable_reorder();
   checkresize();
   return res;
@@ -1252,6 +1257,7 @@ BDD bdd_satoneset(BDD r, BDD var, BDD pol) {
   PUSHREF(var);
   satPolarity = pol;
   BDD res = satoneset_rec(r, var);
+  INITREF();
   bdd_enable_reorder();
   checkresize();
   return res;
@@ -1265,6 +1271,7 @@ BDD bdd_fullsatone(BDD r) {
   PUSHREF(r);
   BDD res = fullsatone_rec(r);
   for (int l = (int)LEVEL(r) - 1; l >= 0; l--) res = pushed(bdd_makenode((unsigned)l, res, 0));
+  INITREF();
   bdd_enable_reorder();
   checkresize();
   return res;

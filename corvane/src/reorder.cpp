@@ -52,8 +52,8 @@ static int resizedInMakenode = 0;
 /* Set when an exchange had to be refused for lack of nodes: every move
  * after that is skipped and the pass winds down with the diagrams intact. */
 static int reorder_failed = 0;
-/* Level order saved before a compound move, so a refused exchange can be
- * rolled back to it. */
+/* Level order saved before a compound move: the way back to it when the
+ * move log below could not be kept. */
 static int *ordersnap = NULL;
 
 /* Exchanges made by the compound move in progress (the variable that went
@@ -220,8 +220,9 @@ static void reorder_rehashAll(void) {
 
 /* ---- node creation within a run --------------------------------------------- */
 
-/* The exchange creates every node it needs beforehand (reorder_reserve),
- * so this only finds nodes, or collapses a redundant one. */
+/* The exchange makes sure beforehand that every node it needs either is
+ * free or exists already (reorder_reserve), so the free list cannot run dry
+ * here. */
 static int reorder_makenode(int var, int low, int high) {
   if (low == high) {
     INCREF(low);
@@ -434,7 +435,9 @@ static int reorder_vardown(int var) {
   if (interacts(var, var1)) {
     int k;
     int list = reorder_downSimple(var, var1, &k);
-    if (!reorder_reserve(list, var, var1)) {
+    /* Each moved node needs at most two new nodes; only when fewer are free
+     * is it worth finding out exactly which. */
+    if (bddfreenum < 2 * k && !reorder_reserve(list, var, var1)) {
       reorder_putback(list, var);
       if (resizedInMakenode) reorder_rehashAll();
       return BDD_ERR_NODENUM;
