@@ -20,7 +20,6 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${BUILD:-$ROOT/build}"
 RUNS="${RUNS:-3}"
-DATA="${DATA:-$ROOT/../shared/data/iscas85}"
 FILTER=("$@")
 
 if [[ ! -x /usr/bin/time ]]; then
@@ -42,6 +41,10 @@ if [[ "$buildtype" != "Release" ]]; then
   echo "macro.sh: warning: $BUILD is a '$buildtype' build, figures are not comparable" >&2
 fi
 EX="$BUILD/examples"
+# the netlists: DATA, else the folder the build was configured with
+if [[ -z "${DATA:-}" ]]; then
+  DATA="$(sed -n 's/^CORVANE_DATA_DIR:[A-Z]*=//p' "$BUILD/CMakeCache.txt")/iscas85"
+fi
 
 # name | command | reference seconds | reference MB | kind
 WORKLOADS=(

@@ -9,7 +9,6 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${BUILD:-$ROOT/build}"
-DATA="${DATA:-$ROOT/../shared/data/iscas85}"
 failures=0
 
 say() { printf '%s\n' "$*"; }
@@ -27,6 +26,10 @@ if ! cmake --build "$BUILD" -j2 --target queens circuit reach >"$BUILD/demo-buil
   exit 1
 fi
 EX="$BUILD/examples"
+# the netlists: DATA, else the folder the build was configured with
+if [[ -z "${DATA:-}" ]]; then
+  DATA="$(sed -n 's/^CORVANE_DATA_DIR:[A-Z]*=//p' "$BUILD/CMakeCache.txt")/iscas85"
+fi
 if [[ ! -f "$DATA/c499.bench" ]]; then
   say "demo.sh: the ISCAS-85 netlists are not in $DATA (set DATA=...)" >&2
   exit 2
