@@ -2,6 +2,9 @@
 #ifndef CORVANE_TEST_SUPPORT_H
 #define CORVANE_TEST_SUPPORT_H
 
+#include <stdio.h>
+#include <functional>
+#include <string>
 #include <vector>
 #include "corvane.h"
 
@@ -13,5 +16,11 @@ extern std::vector<int> recorded_errors;
 // Start an engine with the recording handler installed, the collection
 // report silenced and `vars` variables declared.
 void start_engine(int nodes, int cache, int vars);
+
+// Everything fn writes to the stream it is given, as a string.
+std::string capture(const std::function<void(FILE *)> &fn);
+
+// A block forest as nested ranges, e.g. "[0-3{[0-1][2-3]}][4-5]".
+std::string shape(BddTree *t);
 
 #endif

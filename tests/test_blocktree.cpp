@@ -15,29 +15,9 @@
 
 namespace {
 
-std::string capture(const std::function<void(FILE *)> &fn) {
-  char *buf = nullptr;
-  size_t len = 0;
-  FILE *f = open_memstream(&buf, &len);
-  fn(f);
-  fclose(f);
-  std::string s(buf, len);
-  free(buf);
-  return s;
-}
 
 std::string order_text() { return capture([](FILE *f) { bdd_fprintorder(f); }); }
 
-// The forest as nested ranges, e.g. "[0-3{[0-1][2-3]}][4-5]".
-std::string shape(BddTree *t) {
-  std::string s;
-  for (; t != nullptr; t = t->next) {
-    s += "[" + std::to_string(t->first) + "-" + std::to_string(t->last);
-    if (t->child != nullptr) s += "{" + shape(t->child) + "}";
-    s += "]";
-  }
-  return s;
-}
 
 // prev links mirror next links, and first blocks have no prev.
 void check_links(BddTree *t) {

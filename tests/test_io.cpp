@@ -23,16 +23,6 @@ namespace {
 
 // ---- helpers ---------------------------------------------------------------
 
-std::string capture(const std::function<void(FILE *)> &fn) {
-  char *buf = nullptr;
-  size_t len = 0;
-  FILE *f = open_memstream(&buf, &len);
-  fn(f);
-  fclose(f);
-  std::string s(buf, len);
-  free(buf);
-  return s;
-}
 
 std::string save_text(BDD r, int *rc = nullptr) {
   int code = 0;

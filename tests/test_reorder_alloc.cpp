@@ -85,15 +85,6 @@ std::vector<int> current_order() {
   return o;
 }
 
-std::string shape(BddTree *t) {
-  std::string s;
-  for (; t != nullptr; t = t->next) {
-    s += "[" + std::to_string(t->first) + "-" + std::to_string(t->last);
-    if (t->child != nullptr) s += "{" + shape(t->child) + "}";
-    s += "]";
-  }
-  return s;
-}
 
 void check_contiguous(BddTree *t) {
   for (; t != nullptr; t = t->next) {
