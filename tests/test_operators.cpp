@@ -23,6 +23,9 @@ struct Config {
   bool reorder;
 };
 
+// Named in test output by its name, not by its raw bytes.
+void PrintTo(const Config &c, std::ostream *os) { *os << c.name; }
+
 int reorders_seen = 0;
 void count_reorders(int pre) { reorders_seen += pre; }
 

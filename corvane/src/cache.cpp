@@ -10,7 +10,9 @@ static void *cache_alloc(size_t bytes) {
   if (bddcache_failafter >= 0) {
     if (bddcache_failafter-- == 0) return NULL;
   }
-  return malloc(bytes);
+  /* Zeroed, so that words a lookup may compare before its tag rejects the
+   * entry (the unwritten operand word of a negation entry) are defined. */
+  return calloc(1, bytes);
 }
 
 /* Sizes below 3 would ask the prime rounding for a modulus it cannot

@@ -4,7 +4,12 @@
 #define CORVANE_INTERNAL_H
 
 #include <assert.h>
+#include <stdint.h>
 #include "corvane.h"
+
+/* Engine-only globals: hidden, so the library's own code reaches them
+ * directly instead of through the dynamic symbol table. */
+#define CORVANE_HIDDEN __attribute__((visibility("hidden")))
 
 #define REFCOUNT_LOW_MASK 0xF8000000u
 #define REFCOUNT_HIGH_MASK 0xF0000000u
@@ -78,8 +83,71 @@ static inline unsigned PAIR(unsigned a, unsigned b) {
 static inline unsigned TRIPLE(unsigned a, unsigned b, unsigned c) {
   return PAIR(c, PAIR(a, b));
 }
+/* a % d by a runtime-constant divisor d, without the division: with
+ * mul = 2^64 / d rounded up, the low 64 bits of mul * a are the fraction
+ * a / d scaled by 2^64, and multiplying that fraction by d leaves the
+ * remainder in the high word.  Exact for every 32-bit a and every d >= 1
+ * (d = 1 gives mul = 0 and so 0).  A hardware division costs several times
+ * more than the two multiplications, and every unique-table and cache
+ * lookup takes one. */
+struct FastMod {
+  uint64_t mul;
+  unsigned div;
+};
+static inline FastMod FASTMOD_FOR(unsigned d) {
+  FastMod f;
+  f.mul = d == 0 ? 0 : UINT64_MAX / d + 1;
+  f.div = d;
+  return f;
+}
+static inline unsigned FASTMOD(unsigned a, FastMod f) {
+  uint64_t frac = f.mul * a;
+  return (unsigned)(((unsigned __int128)frac * f.div) >> 64);
+}
+
+/* The divisor of NODEHASH, always FASTMOD_FOR(bddnodesize): the kernel
+ * renews it wherever the table size changes. */
+extern FastMod nodemod CORVANE_HIDDEN;
+
 static inline unsigned NODEHASH(unsigned level, int low, int high) {
-  return TRIPLE(level, (unsigned)low, (unsigned)high) % (unsigned)bddnodesize;
+  assert(nodemod.div == (unsigned)bddnodesize);
+  return FASTMOD(TRIPLE(level, (unsigned)low, (unsigned)high), nodemod);
+}
+
+/* ---- node creation -------------------------------------------------------- */
+
+/* The rare part of bdd_makenode, taken when no slot is free (collection,
+ * restart jump, growth, exhaustion).  Out of line so that the common path
+ * below needs no saved registers and inlines into the recursions. */
+BDD makenode_slow(unsigned level, BDD low, BDD high) CORVANE_HIDDEN;
+
+/* Moves the first free slot to the front of chain `bucket` as the node
+ * with words w2 and w3.  A free slot's refcount is already 0; its word0
+ * hash field belongs to bucket r and is kept. */
+static inline BDD take_free_slot(unsigned bucket, unsigned w2, unsigned w3) {
+  BddNode *const nodes = bddnodes;
+  const int r = bddfreepos;
+  bddfreepos = (int)(nodes[r].word1 & INDEX_MASK);
+  bddfreenum--;
+  bddproduced++;
+  nodes[r].word1 = nodes[bucket].word0 & INDEX_MASK;
+  nodes[r].word2 = w2;
+  nodes[r].word3 = w3;
+  nodes[bucket].word0 = (nodes[bucket].word0 & ~INDEX_MASK) | (unsigned)r;
+  return r;
+}
+
+/* bdd_makenode: the node (level, low, high), found in its chain or made. */
+static inline BDD makenode(unsigned level, BDD low, BDD high) {
+  if (low == high) return low;
+  const unsigned w2 = LEVLOW_WORD(level, low);
+  const unsigned w3 = LEVHIGH_WORD(level, high);
+  const unsigned bucket = NODEHASH(level, low, high);
+  const BddNode *const nodes = bddnodes;
+  for (unsigned r = nodes[bucket].word0 & INDEX_MASK; r != 0; r = nodes[r].word1 & INDEX_MASK)
+    if (nodes[r].word2 == w2 && nodes[r].word3 == w3) return (BDD)r;
+  if (__builtin_expect(bddfreepos == 0, 0)) return makenode_slow(level, low, high);
+  return take_free_slot(bucket, w2, w3);
 }
 
 /* ---- reference stack ----------------------------------------------------- */

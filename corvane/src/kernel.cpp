@@ -36,6 +36,7 @@ int trace_outputted = 0;
 }  // extern "C"
 
 int *bddrefstackend = nullptr;
+FastMod nodemod = {0, 0};
 int jumparmed = 0;
 int usednodes_nextreorder = 0;
 int minfreenodes = 20;
@@ -103,6 +104,7 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
   unsigned size = bdd_prime_gte(nodesize < 0 ? 0u : (unsigned)nodesize);
   if (size > (unsigned)MAX_TABLE_SIZE) size = bdd_prime_lte(MAX_TABLE_SIZE);
   bddnodesize = (int)size;
+  nodemod = FASTMOD_FOR(size);
 
   // Reserve address space up front so growth within the reservation never
   // moves the table; pages are only touched as slots are initialised.
@@ -113,6 +115,7 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
     alloced = (BddNode *)malloc(sizeof(BddNode) * (size_t)bddnodesize);
     if (alloced == nullptr) {
       bddnodesize = 0;
+      nodemod = FASTMOD_FOR(0);
       return bdd_error(BDD_ERR_MEMORY);
     }
     MAX_ALLOC_NODES = bddnodesize;
@@ -185,6 +188,7 @@ extern "C" void bdd_done(void) {
   err_handler = nullptr;
   bddrunning = 0;
   bddnodesize = 0;
+  nodemod = FASTMOD_FOR(0);
   bddmaxnodesize = 0;
   bddvarnum = 0;
   bddproduced = 0;
@@ -197,45 +201,25 @@ extern "C" void bdd_done(void) {
 // Node creation
 
 extern "C" BDD bdd_makenode(unsigned int level, BDD low, BDD high) {
-  if (low == high) return low;
+  return makenode(level, low, high);
+}
 
-  const unsigned w2 = LEVLOW_WORD(level, low);
-  const unsigned w3 = LEVHIGH_WORD(level, high);
-  unsigned bucket = NODEHASH(level, low, high);
-
-  for (int r = HASHHEAD((int)bucket); r != 0; r = NEXT(r)) {
-    const BddNode &node = bddnodes[r];
-    if (node.word2 == w2 && node.word3 == w3) return r;
-  }
-
+// Called by makenode with the node absent from its chain and no free slot.
+__attribute__((noinline, cold)) BDD makenode_slow(unsigned level, BDD low, BDD high) {
+  if (bdderrorcond) return 0;
+  bdd_gbc();
+  if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && bdd_reorder_ready())
+    longjmp(bddexception, 1);
+  if ((long long)bddfreenum * 100 / bddnodesize <= minfreenodes) bdd_noderesize(1);
   if (bddfreepos == 0) {
-    if (bdderrorcond) return 0;
-    bdd_gbc();
-    if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && bdd_reorder_ready())
-      longjmp(bddexception, 1);
-    if ((long long)bddfreenum * 100 / bddnodesize <= minfreenodes) {
-      bdd_noderesize(1);
-      bucket = NODEHASH(level, low, high);
-    }
-    if (bddfreepos == 0) {
-      bdderrorcond = -BDD_ERR_NODENUM;
-      bdd_error(BDD_ERR_NODENUM);
-      return 0;
-    }
+    bdderrorcond = -BDD_ERR_NODENUM;
+    bdd_error(BDD_ERR_NODENUM);
+    return 0;
   }
-
-  const int r = bddfreepos;
-  bddfreepos = NEXT(r);
-  bddfreenum--;
-  bddproduced++;
-
-  // A free slot's refcount is already 0; its word0 hash field belongs to
-  // bucket r and must be kept.
-  bddnodes[r].word1 = (unsigned)HASHHEAD((int)bucket);
-  bddnodes[r].word2 = w2;
-  bddnodes[r].word3 = w3;
-  SETHASHHEAD((int)bucket, r);
-  return r;
+  // A collection leaves the chains as they were for live nodes, so the
+  // node is still absent; growth changes its bucket.
+  return take_free_slot(NODEHASH(level, low, high), LEVLOW_WORD(level, low),
+                        LEVHIGH_WORD(level, high));
 }
 
 extern "C" BDD bdd_true(void) { return 1; }
@@ -439,13 +423,17 @@ extern "C" BDD bdd_delref(BDD r) {
   return r;
 }
 
-extern "C" void bdd_mark(int i) {
+// The collector's marking walk; internal so its recursion and the
+// collector's calls are direct.
+static void mark_live(int i) {
   while (i > 1 && !MARKED(i) && !ISFREE(i)) {
     SETMARK(i);
-    bdd_mark(LOW(i));
+    mark_live(LOW(i));
     i = HIGH(i);
   }
 }
+
+extern "C" void bdd_mark(int i) { mark_live(i); }
 
 extern "C" void bdd_mark_upto(int i, int level) {
   while (i > 1 && !MARKED(i) && !ISFREE(i) && LEVEL(i) <= (unsigned)level) {
@@ -490,6 +478,18 @@ static inline void link_into_bucket(int n) {
   SETHASHHEAD((int)b, n);
 }
 
+// Bucket of a marked live node, or NOT_LIVE for a slot the sweep frees.
+static constexpr unsigned NOT_LIVE = ~0u;
+static inline unsigned sweep_bucket(const BddNode &node) {
+  if (!(node.word1 & MARK_MASK) || (node.word2 & INDEX_MASK) == FREE_LOW) return NOT_LIVE;
+  const unsigned level = (node.word2 >> 27) | ((node.word3 >> 27) << 5);
+  return FASTMOD(TRIPLE(level, node.word2 & INDEX_MASK, node.word3 & INDEX_MASK), nodemod);
+}
+
+// How many nodes ahead the sweep looks up a live node's bucket, so that
+// the bucket head (anywhere in the table) is in cache when it is linked.
+enum { SWEEP_AHEAD = 16 };
+
 extern "C" void bdd_gbc(void) {
   clock_t c1 = clock();
 
@@ -498,27 +498,46 @@ extern "C" void bdd_gbc(void) {
     gbc_handler(1, &s);
   }
 
-  for (int *r = bddrefstack; r < bddrefstacktop; r++) bdd_mark(*r);
+  for (int *r = bddrefstack; r < bddrefstacktop; r++) mark_live(*r);
 
-  for (int n = 0; n < bddnodesize; n++) {
-    if (REFCOUNT(n) != 0) bdd_mark(n);
-    SETHASHHEAD(n, 0);
+  const int size = bddnodesize;
+  BddNode *const nodes = bddnodes;
+  for (int n = 0; n < size; n++) {
+    if ((nodes[n].word0 & REFCOUNT_LOW_MASK) | (nodes[n].word1 & REFCOUNT_HIGH_MASK)) mark_live(n);
+    nodes[n].word0 &= ~INDEX_MASK;
   }
 
-  bddfreepos = 0;
-  bddfreenum = 0;
-
-  for (int n = bddnodesize - 1; n >= 2; n--) {
-    if (MARKED(n) && !ISFREE(n)) {
-      UNMARK(n);
-      link_into_bucket(n);
+  // Downwards, so the free list comes out ascending and every chain lists
+  // its nodes in ascending order.  A node's bucket depends only on its
+  // words 2 and 3 and its mark, which stay as they are until the node's own
+  // turn, so the buckets worked out ahead are still right when used.
+  unsigned ahead[SWEEP_AHEAD];
+  for (int k = 0; k < SWEEP_AHEAD; k++) {
+    const int n = size - 1 - k;
+    if (n >= 2) ahead[n % SWEEP_AHEAD] = sweep_bucket(nodes[n]);
+  }
+  int freepos = 0, freenum = 0;
+  for (int n = size - 1; n >= 2; n--) {
+    const unsigned b = ahead[n % SWEEP_AHEAD];
+    const int m = n - SWEEP_AHEAD;
+    if (m >= 2) {
+      const unsigned bm = sweep_bucket(nodes[m]);
+      ahead[m % SWEEP_AHEAD] = bm;
+      if (bm != NOT_LIVE) __builtin_prefetch(&nodes[bm], 1);
+    }
+    BddNode &node = nodes[n];
+    if (b != NOT_LIVE) {
+      node.word1 = (node.word1 & ~(MARK_MASK | INDEX_MASK)) | (nodes[b].word0 & INDEX_MASK);
+      nodes[b].word0 = (nodes[b].word0 & ~INDEX_MASK) | (unsigned)n;
     } else {
-      bddnodes[n].word2 = FREE_LOW;
-      bddnodes[n].word1 = (unsigned)bddfreepos;
-      bddfreepos = n;
-      bddfreenum++;
+      node.word2 = FREE_LOW;
+      node.word1 = (unsigned)freepos;
+      freepos = n;
+      freenum++;
     }
   }
+  bddfreepos = freepos;
+  bddfreenum = freenum;
 
   bdd_operator_reset();
 
@@ -582,6 +601,7 @@ extern "C" int bdd_noderesize2(int doRehash, int oldsize, int newsize) {
   bddnodes = alloced;
 
   bddnodesize = newsize;
+  nodemod = FASTMOD_FOR((unsigned)newsize);
   if (resize_handler != nullptr) resize_handler(oldsize, newsize);
 
   if (doRehash)

@@ -9,16 +9,23 @@
 
 /* ---- caches --------------------------------------------------------------- */
 
-static BddCache applycache;   /* apply codes 1,3..9; negation (10); simplify (11) */
-static BddCache itecache;
-static BddCache quantcache;
-static BddCache appexcache;
-static BddCache replacecache;
-static BddCache composecache;
-static BddCache rescache;
-static BddCache misccache;
-static BddCache andcache;
-static BddCache orcache;
+/* An operator cache with the divisor of its slot computation; slotmod is
+ * renewed by cache_create and bdd_operator_noderesize, the only places
+ * that size these caches. */
+struct OpCache : BddCache {
+  FastMod slotmod;
+};
+
+static OpCache applycache;   /* apply codes 1,3..9; negation (10); simplify (11) */
+static OpCache itecache;
+static OpCache quantcache;
+static OpCache appexcache;
+static OpCache replacecache;
+static OpCache composecache;
+static OpCache rescache;
+static OpCache misccache;
+static OpCache andcache;
+static OpCache orcache;
 
 enum { NCACHES = 10 };
 static BddCache *const caches[NCACHES] = {&applycache,   &itecache,     &quantcache, &appexcache,
@@ -82,17 +89,26 @@ static void *op_alloc(size_t bytes) {
   return malloc(bytes ? bytes : 1);
 }
 
+static void renew_slotmod(BddCache *c) {
+  static_cast<OpCache *>(c)->slotmod = FASTMOD_FOR((unsigned)c->tablesize);
+}
+
 static int cache_create(BddCache *c) {
   int i = 0;
   while (caches[i] != c) i++;
-  return fourword[i] ? BddCache4_init(c, cachesize) : BddCache3_init(c, cachesize);
+  int err = fourword[i] ? BddCache4_init(c, cachesize) : BddCache3_init(c, cachesize);
+  renew_slotmod(c);
+  return err;
 }
 
-static inline BddCacheData3 *slot3(BddCache &c, unsigned h) {
-  return (BddCacheData3 *)c.table + h % (unsigned)c.tablesize;
+/* Slot h mod tablesize, computed with the cache's FastMod. */
+static inline BddCacheData3 *slot3(OpCache &c, unsigned h) {
+  assert(c.slotmod.div == (unsigned)c.tablesize);
+  return (BddCacheData3 *)c.table + FASTMOD(h, c.slotmod);
 }
-static inline BddCacheData4 *slot4(BddCache &c, unsigned h) {
-  return (BddCacheData4 *)c.table + h % (unsigned)c.tablesize;
+static inline BddCacheData4 *slot4(OpCache &c, unsigned h) {
+  assert(c.slotmod.div == (unsigned)c.tablesize);
+  return (BddCacheData4 *)c.table + FASTMOD(h, c.slotmod);
 }
 
 /* Double results of the counting operations occupy c and res. */
@@ -147,6 +163,7 @@ void bdd_operator_done(void) {
     if (caches[i]->table == NULL) continue;
     if (fourword[i]) BddCache4_done(caches[i]);
     else BddCache3_done(caches[i]);
+    renew_slotmod(caches[i]);
   }
   free(supportSet);
   supportSet = NULL;
@@ -181,6 +198,7 @@ void bdd_operator_noderesize(void) {
      * its next use. */
     if (fourword[i]) BddCache4_resize(caches[i], newsize);
     else BddCache3_resize(caches[i], newsize);
+    renew_slotmod(caches[i]);
   }
   cachesize = newsize;
 }
@@ -313,7 +331,7 @@ static BDD and_rec(BDD l, BDD r) {
     PUSHREF(and_rec(l, HIGH(r)));
     lev = lr;
   }
-  BDD res = bdd_makenode(lev, READREF(2), READREF(1));
+  BDD res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
   e->a = l;
   e->b = r;
@@ -342,7 +360,7 @@ static BDD or_rec(BDD l, BDD r) {
     PUSHREF(or_rec(l, HIGH(r)));
     lev = lr;
   }
-  BDD res = bdd_makenode(lev, READREF(2), READREF(1));
+  BDD res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
   e->a = l;
   e->b = r;
@@ -388,7 +406,7 @@ static BDD apply_rec0(BDD l, BDD r) {
     PUSHREF(apply_rec0(l, HIGH(r)));
     lev = lr;
   }
-  BDD res = bdd_makenode(lev, READREF(2), READREF(1));
+  BDD res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
   e->a = l;
   e->b = r;
@@ -418,7 +436,7 @@ static BDD not_rec(BDD r) {
   if (e->a == r && e->c == OP_NOT) return e->res;
   PUSHREF(not_rec(LOW(r)));
   PUSHREF(not_rec(HIGH(r)));
-  BDD res = bdd_makenode(LEVEL(r), READREF(2), READREF(1));
+  BDD res = makenode(LEVEL(r), READREF(2), READREF(1));
   POPREF(2);
   e->a = r;
   e->c = OP_NOT;
@@ -442,7 +460,7 @@ static BDD ite_rec(BDD f, BDD g, BDD h) {
   BDD h0 = lh == m ? LOW(h) : h, h1 = lh == m ? HIGH(h) : h;
   PUSHREF(ite_rec(f0, g0, h0));
   PUSHREF(ite_rec(f1, g1, h1));
-  BDD res = bdd_makenode(m, READREF(2), READREF(1));
+  BDD res = makenode(m, READREF(2), READREF(1));
   POPREF(2);
   e->a = f;
   e->b = g;
@@ -584,7 +602,7 @@ static BDD quant_rec(BDD n) {
   PUSHREF(quant_rec(HIGH(n)));
   BDD res;
   if (quantvarset[LEVEL(n)] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
-  else res = bdd_makenode(LEVEL(n), READREF(2), READREF(1));
+  else res = makenode(LEVEL(n), READREF(2), READREF(1));
   POPREF(2);
   e->a = n;
   e->b = quantid;
@@ -605,7 +623,7 @@ static BDD unique_rec(BDD r, BDD var) {
   } else {
     PUSHREF(unique_rec(LOW(r), var));
     PUSHREF(unique_rec(HIGH(r), var));
-    res = bdd_makenode(LEVEL(r), READREF(2), READREF(1));
+    res = makenode(LEVEL(r), READREF(2), READREF(1));
   }
   POPREF(2);
   e->a = r;
@@ -667,7 +685,7 @@ static BDD appquant_rec0(BDD l, BDD r) {
   }
   BDD res;
   if (quantvarset[lev] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
-  else res = bdd_makenode(lev, READREF(2), READREF(1));
+  else res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
   e->a = l;
   e->b = r;
@@ -700,7 +718,7 @@ static BDD relprod_rec(BDD l, BDD r) {
   }
   BDD res;
   if (quantvarset[lev] == quantvarsetID) res = or_rec(READREF(2), READREF(1));
-  else res = bdd_makenode(lev, READREF(2), READREF(1));
+  else res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
   e->a = l;
   e->b = r;
@@ -743,7 +761,7 @@ static BDD appuni_rec(BDD l, BDD r, BDD var) {
   } else {
     PUSHREF(appuni_rec(l0, r0, var));
     PUSHREF(appuni_rec(l1, r1, var));
-    res = bdd_makenode(top, READREF(2), READREF(1));
+    res = makenode(top, READREF(2), READREF(1));
   }
   POPREF(2);
   e->a = l;
@@ -835,7 +853,7 @@ BDD bdd_appuni(BDD l, BDD r, int op, BDD var) { return appquantify(l, r, op, var
 
 extern "C" BDD bdd_correctify(int level, BDD l, BDD h) {
   int ll = (int)LEVEL(l), lh = (int)LEVEL(h);
-  if (level < ll && level < lh) return bdd_makenode((unsigned)level, l, h);
+  if (level < ll && level < lh) return makenode((unsigned)level, l, h);
   if (level == ll || level == lh) {
     bdd_error(BDD_ERR_REPLACE);
     return 0;
@@ -854,7 +872,7 @@ extern "C" BDD bdd_correctify(int level, BDD l, BDD h) {
     PUSHREF(bdd_correctify(level, l, HIGH(h)));
     lev = lh;
   }
-  BDD res = bdd_makenode((unsigned)lev, READREF(2), READREF(1));
+  BDD res = makenode((unsigned)lev, READREF(2), READREF(1));
   POPREF(2);
   return res;
 }
@@ -896,7 +914,7 @@ static BDD compose_rec(BDD f, BDD g) {
       PUSHREF(compose_rec(f, HIGH(g)));
       lev = lg;
     }
-    res = bdd_makenode(lev, READREF(2), READREF(1));
+    res = makenode(lev, READREF(2), READREF(1));
     POPREF(2);
   }
   e->a = f;
@@ -997,7 +1015,7 @@ static BDD restrict_rec(BDD r) {
   } else {
     PUSHREF(restrict_rec(LOW(r)));
     PUSHREF(restrict_rec(HIGH(r)));
-    res = bdd_makenode(LEVEL(r), READREF(2), READREF(1));
+    res = makenode(LEVEL(r), READREF(2), READREF(1));
     POPREF(2);
   }
   e->a = r;
@@ -1020,13 +1038,13 @@ static BDD constrain_rec(BDD f, BDD k) {
     else {
       PUSHREF(constrain_rec(LOW(f), LOW(k)));
       PUSHREF(constrain_rec(HIGH(f), HIGH(k)));
-      res = bdd_makenode(lf, READREF(2), READREF(1));
+      res = makenode(lf, READREF(2), READREF(1));
       POPREF(2);
     }
   } else if (lf < lk) {
     PUSHREF(constrain_rec(LOW(f), k));
     PUSHREF(constrain_rec(HIGH(f), k));
-    res = bdd_makenode(lf, READREF(2), READREF(1));
+    res = makenode(lf, READREF(2), READREF(1));
     POPREF(2);
   } else {
     if (LOW(k) == 0) res = constrain_rec(f, HIGH(k));
@@ -1034,7 +1052,7 @@ static BDD constrain_rec(BDD f, BDD k) {
     else {
       PUSHREF(constrain_rec(f, LOW(k)));
       PUSHREF(constrain_rec(f, HIGH(k)));
-      res = bdd_makenode(lk, READREF(2), READREF(1));
+      res = makenode(lk, READREF(2), READREF(1));
       POPREF(2);
     }
   }
@@ -1059,7 +1077,7 @@ static BDD simplify_rec(BDD f, BDD d) {
     else {
       PUSHREF(simplify_rec(LOW(f), LOW(d)));
       PUSHREF(simplify_rec(HIGH(f), HIGH(d)));
-      res = bdd_makenode(lf, READREF(2), READREF(1));
+      res = makenode(lf, READREF(2), READREF(1));
       POPREF(2);
     }
   } else if (lf > ld) {
@@ -1069,7 +1087,7 @@ static BDD simplify_rec(BDD f, BDD d) {
   } else {
     PUSHREF(simplify_rec(LOW(f), d));
     PUSHREF(simplify_rec(HIGH(f), d));
-    res = bdd_makenode(lf, READREF(2), READREF(1));
+    res = makenode(lf, READREF(2), READREF(1));
     POPREF(2);
   }
   e->a = f;
@@ -1158,7 +1176,7 @@ BDD bdd_support(BDD r) {
   for (int n = supportMax; n >= supportMin; n--) {
     if (supportSet[n] != supportID) continue;
     bdd_addref(res);
-    BDD tmp = bdd_makenode((unsigned)n, 0, res);
+    BDD tmp = makenode((unsigned)n, 0, res);
     bdd_delref(res);
     res = tmp;
   }
@@ -1177,32 +1195,32 @@ static inline BDD pushed(BDD n) {
 
 static BDD satone_rec(BDD r) {
   if (r < 2) return r;
-  if (LOW(r) != 0) return pushed(bdd_makenode(LEVEL(r), satone_rec(LOW(r)), 0));
-  return pushed(bdd_makenode(LEVEL(r), 0, satone_rec(HIGH(r))));
+  if (LOW(r) != 0) return pushed(makenode(LEVEL(r), satone_rec(LOW(r)), 0));
+  return pushed(makenode(LEVEL(r), 0, satone_rec(HIGH(r))));
 }
 
 static BDD satoneset_rec(BDD r, BDD var) {
   if (r < 2 && var < 2) return r;
   unsigned lr = LEVEL(r), lv = LEVEL(var);
   if (lr < lv) {
-    if (LOW(r) != 0) return pushed(bdd_makenode(lr, satoneset_rec(LOW(r), var), 0));
-    return pushed(bdd_makenode(lr, 0, satoneset_rec(HIGH(r), var)));
+    if (LOW(r) != 0) return pushed(makenode(lr, satoneset_rec(LOW(r), var), 0));
+    return pushed(makenode(lr, 0, satoneset_rec(HIGH(r), var)));
   }
   if (lv < lr) {
     BDD s = satoneset_rec(r, HIGH(var));
-    return pushed(satPolarity == 1 ? bdd_makenode(lv, 0, s) : bdd_makenode(lv, s, 0));
+    return pushed(satPolarity == 1 ? makenode(lv, 0, s) : makenode(lv, s, 0));
   }
-  if (LOW(r) != 0) return pushed(bdd_makenode(lr, satoneset_rec(LOW(r), HIGH(var)), 0));
-  return pushed(bdd_makenode(lr, 0, satoneset_rec(HIGH(r), HIGH(var))));
+  if (LOW(r) != 0) return pushed(makenode(lr, satoneset_rec(LOW(r), HIGH(var)), 0));
+  return pushed(makenode(lr, 0, satoneset_rec(HIGH(r), HIGH(var))));
 }
 
 static BDD fullsatone_rec(BDD r) {
   if (r < 2) return r;
   BDD child = LOW(r) != 0 ? LOW(r) : HIGH(r);
   BDD s = fullsatone_rec(child);
-  for (int l = (int)LEVEL(child) - 1; l > (int)LEVEL(r); l--) s = pushed(bdd_makenode((unsigned)l, s, 0));
-  if (LOW(r) != 0) return pushed(bdd_makenode(LEVEL(r), s, 0));
-  return pushed(bdd_makenode(LEVEL(r), 0, s));
+  for (int l = (int)LEVEL(child) - 1; l > (int)LEVEL(r); l--) s = pushed(makenode((unsigned)l, s, 0));
+  if (LOW(r) != 0) return pushed(makenode(LEVEL(r), s, 0));
+  return pushed(makenode(LEVEL(r), 0, s));
 }
 
 static void allsat_rec(BDD r) {
@@ -1270,7 +1288,7 @@ BDD bdd_fullsatone(BDD r) {
   INITREF();
   PUSHREF(r);
   BDD res = fullsatone_rec(r);
-  for (int l = (int)LEVEL(r) - 1; l >= 0; l--) res = pushed(bdd_makenode((unsigned)l, res, 0));
+  for (int l = (int)LEVEL(r) - 1; l >= 0; l--) res = pushed(makenode((unsigned)l, res, 0));
   INITREF();
   bdd_enable_reorder();
   checkresize();
