@@ -4,12 +4,11 @@
 #ifndef CORVANE_TEST_KERNEL_MODEL_H
 #define CORVANE_TEST_KERNEL_MODEL_H
 
-#include <cstdint>
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 #include "corvane.h"
 
@@ -39,7 +38,6 @@ inline Fields fields(int n) {
 }
 
 inline bool is_free(int n) { return (bddnodes[n].word2 & kIndexMask) == kIndexMask; }
-inline unsigned level_of(int n) { return fields(n).level; }
 inline unsigned refcount(int n) { return fields(n).refcount; }
 
 inline unsigned pair_hash(unsigned a, unsigned b) { return ((a + b) * (a + b + 1u)) / 2u + a; }
@@ -50,14 +48,9 @@ inline unsigned bucket_of(unsigned level, int low, int high) {
 struct Triple {
   unsigned level;
   int low, high;
-  bool operator<(const Triple &o) const {
-    if (level != o.level) return level < o.level;
-    if (low != o.low) return low < o.low;
-    return high < o.high;
-  }
-  bool operator==(const Triple &o) const {
-    return level == o.level && low == o.low && high == o.high;
-  }
+  auto key() const { return std::tie(level, low, high); }
+  bool operator<(const Triple &o) const { return key() < o.key(); }
+  bool operator==(const Triple &o) const { return key() == o.key(); }
 };
 
 inline Triple triple_of(int n) {
@@ -77,95 +70,71 @@ inline std::set<int> live_nodes() {
 // or "" when the table is sound. With `ordered`, live nodes must also lie
 // above their children and below the variable count.
 inline std::string table_fault(bool ordered = true) {
-  std::ostringstream out;
+  std::string out;
   int faults = 0;
-  auto fault = [&](const std::string &what) {
-    if (faults++ < 10) out << what << "\n";
+  auto fault = [&](const std::string &what, int n) {
+    if (faults++ < 10) out += what + " " + std::to_string(n) + "\n";
   };
   if (bddnodes == nullptr || bddnodesize < 3) return "no table";
   const int size = bddnodesize;
-
   for (int c = 0; c < 2; c++) {
     Fields f = fields(c);
     if (f.refcount != MAX_REFCOUNT || f.low != c || f.high != c || f.mark)
-      fault("constant " + std::to_string(c) + " damaged");
-    if (f.level != (unsigned)bddvarnum)
-      fault("constant level " + std::to_string(f.level) + " vs varnum " + std::to_string(bddvarnum));
+      fault("constant damaged", c);
+    if (f.level != (unsigned)bddvarnum) fault("constant level", (int)f.level);
   }
-
-  std::map<Triple, int> seen;
+  std::set<Triple> seen;
   int live = 0, freecount = 0;
   for (int n = 2; n < size; n++) {
     Fields f = fields(n);
-    if (f.mark) fault("mark left on " + std::to_string(n));
+    if (f.mark) fault("mark left on", n);
     if (is_free(n)) {
       freecount++;
-      if (f.refcount != 0) fault("free node with refcount " + std::to_string(n));
+      if (f.refcount != 0) fault("free node with refcount", n);
       continue;
     }
     live++;
-    if (f.low == f.high) fault("low == high at " + std::to_string(n));
+    if (f.low == f.high) fault("low == high at", n);
     if (f.low >= size || f.high >= size) {
-      fault("child out of range at " + std::to_string(n));
+      fault("child out of range at", n);
       continue;
     }
     if ((f.low > 1 && is_free(f.low)) || (f.high > 1 && is_free(f.high)))
-      fault("free child under " + std::to_string(n));
-    if (ordered) {
-      if (f.level >= (unsigned)bddvarnum) fault("level too deep at " + std::to_string(n));
-      if (level_of(f.low) <= f.level || level_of(f.high) <= f.level)
-        fault("child not below parent at " + std::to_string(n));
-    }
-    auto ins = seen.insert({Triple{f.level, f.low, f.high}, n});
-    if (!ins.second)
-      fault("duplicate triple at " + std::to_string(ins.first->second) + " and " + std::to_string(n));
+      fault("free child under", n);
+    if (ordered && (f.level >= (unsigned)bddvarnum || fields(f.low).level <= f.level ||
+                    fields(f.high).level <= f.level))
+      fault("level not above the children or too deep at", n);
+    if (!seen.insert(Triple{f.level, f.low, f.high}).second) fault("duplicate triple at", n);
   }
-
   // Chains: every element live, in its own bucket, seen once; together they
   // hold exactly the live nodes.
   std::vector<char> inchain((size_t)size, 0);
   int chained = 0;
   for (int b = 0; b < size; b++) {
-    int steps = 0;
-    for (int e = fields(b).hash; e != 0; e = fields(e).next) {
-      if (e < 2 || e >= size) {
-        fault("bad chain entry in bucket " + std::to_string(b));
-        break;
-      }
-      if (is_free(e)) {
-        fault("free node " + std::to_string(e) + " in bucket " + std::to_string(b));
-        break;
-      }
-      if (inchain[(size_t)e]) {
-        fault("node " + std::to_string(e) + " chained twice");
+    for (int e = fields(b).hash, steps = 0; e != 0 && steps <= size; e = fields(e).next, steps++) {
+      if (e < 2 || e >= size || is_free(e) || inchain[(size_t)e]) {
+        fault("bad, free or repeated chain entry in bucket", b);
         break;
       }
       inchain[(size_t)e] = 1;
       chained++;
       Triple t = triple_of(e);
-      if (bucket_of(t.level, t.low, t.high) != (unsigned)b)
-        fault("node " + std::to_string(e) + " in wrong bucket " + std::to_string(b));
-      if (++steps > size) break;
+      if (bucket_of(t.level, t.low, t.high) != (unsigned)b) fault("node in wrong bucket", e);
     }
   }
-  if (chained != live)
-    fault("chains hold " + std::to_string(chained) + " of " + std::to_string(live) + " live nodes");
-
+  if (chained != live) fault("chains miss live nodes:", live - chained);
   // Free list.
   int listed = 0;
   std::vector<char> onlist((size_t)size, 0);
-  for (int e = bddfreepos; e != 0; e = fields(e).next) {
+  for (int e = bddfreepos; e != 0 && listed <= size; e = fields(e).next, listed++) {
     if (e < 2 || e >= size || !is_free(e) || onlist[(size_t)e]) {
-      fault("bad free list entry " + std::to_string(e));
+      fault("bad free list entry", e);
       break;
     }
     onlist[(size_t)e] = 1;
-    if (++listed > size) break;
   }
-  if (listed != bddfreenum || freecount != bddfreenum)
-    fault("free list " + std::to_string(listed) + ", free slots " + std::to_string(freecount) +
-          ", bddfreenum " + std::to_string(bddfreenum));
-  return out.str();
+  if (listed != bddfreenum || freecount != bddfreenum) fault("free list length vs count", listed);
+  return out;
 }
 
 // The free list as a sequence of indices.
@@ -176,18 +145,17 @@ inline std::vector<int> free_list() {
   return v;
 }
 
-// Nodes reachable from the given roots (constants excluded), by an
-// explicit walk over the decoded children.
-inline std::set<int> reachable(const std::vector<int> &roots) {
+// Nodes reachable from the given roots (constants excluded) by an explicit
+// walk over the decoded children, entering no node below `maxlevel`.
+inline std::set<int> reachable(const std::vector<int> &roots, unsigned maxlevel = ~0u) {
   std::set<int> seen;
   std::vector<int> todo(roots.begin(), roots.end());
   while (!todo.empty()) {
     int n = todo.back();
     todo.pop_back();
-    if (n <= 1 || !seen.insert(n).second) continue;
-    Fields f = fields(n);
-    todo.push_back(f.low);
-    todo.push_back(f.high);
+    if (n <= 1 || fields(n).level > maxlevel || !seen.insert(n).second) continue;
+    todo.push_back(fields(n).low);
+    todo.push_back(fields(n).high);
   }
   return seen;
 }
@@ -213,7 +181,7 @@ struct Snapshot {
     int n = root;
     while (n > 1) {
       const N &x = nodes.at(n);
-      if (x.var == var) *tested = true;
+      *tested = *tested || x.var == var;
       n = assign[(size_t)x.var] ? x.high : x.low;
     }
     return n == 1;
@@ -223,8 +191,7 @@ struct Snapshot {
 // Value of root under `assign` read from the live table.
 inline bool eval_table(int root, const std::vector<int> &assign) {
   int n = root;
-  int steps = 0;
-  while (n > 1 && steps++ <= bddvarnum) {
+  for (int steps = 0; n > 1 && steps++ <= bddvarnum;) {
     Fields f = fields(n);
     n = assign[(size_t)bddlevel2var[f.level]] ? f.high : f.low;
   }
@@ -238,20 +205,18 @@ inline std::vector<int> random_dag(std::mt19937 &rng, int count) {
   std::vector<int> made;
   std::set<int> distinct;
   std::vector<int> deeper = {0, 1};
-  const int levels = bddvarnum;
-  int per_level = count / levels + 1;
-  for (int lev = levels - 1; lev >= 0 && (int)made.size() < count; lev--) {
-    std::vector<int> here;
+  const int per_level = count / bddvarnum + 1;
+  for (int lev = bddvarnum - 1; lev >= 0 && (int)made.size() < count; lev--) {
+    const size_t pool = deeper.size();
     for (int k = 0; k < per_level && (int)made.size() < count; k++) {
-      std::uniform_int_distribution<size_t> pick(0, deeper.size() - 1);
+      std::uniform_int_distribution<size_t> pick(0, pool - 1);
       int lo = deeper[pick(rng)], hi = deeper[pick(rng)];
       int r = bdd_makenode((unsigned)lev, lo, hi);
       if (r > 1 && distinct.insert(r).second) {
         made.push_back(r);
-        here.push_back(r);
+        deeper.push_back(r);
       }
     }
-    deeper.insert(deeper.end(), here.begin(), here.end());
   }
   return made;
 }
