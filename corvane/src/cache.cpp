@@ -32,6 +32,7 @@ static int cache_init(BddCache *cache, int size) {
     cache->tablesize = 0;
     return bdd_error(BDD_ERR_MEMORY);
   }
+  advise_large_pages(t, (size_t)n * sizeof(Entry));
   for (unsigned i = 0; i < n; i++) t[i].a = -1;
   cache->table = t;
   cache->tablesize = (int)n;

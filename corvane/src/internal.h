@@ -7,7 +7,7 @@
 #include <stdint.h>
 #include "corvane.h"
 
-/* Engine-only globals: hidden, so the library's own code reaches them
+/* Engine-only symbols: hidden, so the library's own code reaches them
  * directly instead of through the dynamic symbol table. */
 #define CORVANE_HIDDEN __attribute__((visibility("hidden")))
 
@@ -149,6 +149,11 @@ static inline BDD makenode(unsigned level, BDD low, BDD high) {
   if (__builtin_expect(bddfreepos == 0, 0)) return makenode_slow(level, low, high);
   return take_free_slot(bucket, w2, w3);
 }
+
+/* Asks for large pages under a big block the engine reads at random (node
+ * table, caches): it cuts the address-translation misses that otherwise
+ * come with nearly every node and cache access.  Only a hint. */
+void advise_large_pages(void *block, size_t bytes) CORVANE_HIDDEN;
 
 /* ---- reference stack ----------------------------------------------------- */
 

@@ -6,6 +6,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 #include "internal.h"
 
 extern "C" {
@@ -82,6 +85,19 @@ static const char *const errorstrings[BDD_ERRNUM] = {
     nullptr,
 };
 
+void advise_large_pages(void *block, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  // Only whole large pages inside the block; smaller blocks gain nothing.
+  const uintptr_t large = (uintptr_t)2 << 20;
+  uintptr_t from = ((uintptr_t)block + large - 1) & ~(large - 1);
+  uintptr_t to = ((uintptr_t)block + bytes) & ~(large - 1);
+  if (to > from) madvise((void *)from, to - from, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
+
 static void init_free_slots(int from, int to) {
   for (int n = from; n < to; n++) {
     bddnodes[n].word0 = 0;
@@ -120,6 +136,7 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
     }
     MAX_ALLOC_NODES = bddnodesize;
   }
+  advise_large_pages(alloced, sizeof(BddNode) * (size_t)MAX_ALLOC_NODES);
   bddnodes = alloced;
   bddresized = 0;
 
@@ -597,6 +614,7 @@ extern "C" int bdd_noderesize2(int doRehash, int oldsize, int newsize) {
     if (grown == nullptr) return bdd_error(BDD_ERR_MEMORY);
     alloced = grown;
     MAX_ALLOC_NODES = newsize;
+    advise_large_pages(alloced, sizeof(BddNode) * (size_t)newsize);
   }
   bddnodes = alloced;
 

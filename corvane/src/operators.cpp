@@ -111,6 +111,13 @@ static inline BddCacheData4 *slot4(OpCache &c, unsigned h) {
   return (BddCacheData4 *)c.table + FASTMOD(h, c.slotmod);
 }
 
+/* Starts loading the nodes of both operands, so that they arrive while
+ * the cache slot is read instead of after it misses. */
+static inline void prefetch_nodes(BDD l, BDD r) {
+  __builtin_prefetch(&bddnodes[l]);
+  __builtin_prefetch(&bddnodes[r]);
+}
+
 /* Double results of the counting operations occupy c and res. */
 static inline double entry_double(const BddCacheData4 *e) {
   double d;
@@ -315,6 +322,7 @@ static BDD and_rec(BDD l, BDD r) {
   if (l == 0 || r == 0) return 0;
   if (l == 1) return r;
   if (r == 1) return l;
+  prefetch_nodes(l, r);
   BddCacheData3 *e = slot3(andcache, PAIR((unsigned)l, (unsigned)r));
   if (e->a == l && e->b == r) return e->res;
   unsigned ll = LEVEL(l), lr = LEVEL(r), lev;
@@ -344,6 +352,7 @@ static BDD or_rec(BDD l, BDD r) {
   if (l == 1 || r == 1) return 1;
   if (l == 0) return r;
   if (r == 0) return l;
+  prefetch_nodes(l, r);
   BddCacheData3 *e = slot3(orcache, PAIR((unsigned)l, (unsigned)r));
   if (e->a == l && e->b == r) return e->res;
   unsigned ll = LEVEL(l), lr = LEVEL(r), lev;
@@ -390,6 +399,7 @@ static BDD apply_rec0(BDD l, BDD r) {
       break;
   }
   if (l < 2 && r < 2) return oprres[applyop][(l << 1) | r];
+  prefetch_nodes(l, r);
   BddCacheData4 *e = slot4(applycache, TRIPLE((unsigned)l, (unsigned)r, (unsigned)applyop));
   if (e->a == l && e->b == r && e->c == applyop) return e->res;
   unsigned ll = LEVEL(l), lr = LEVEL(r), lev;
@@ -432,6 +442,7 @@ static BDD apply_rec(BDD l, BDD r) {
 static BDD not_rec(BDD r) {
   if (r == 0) return 1;
   if (r == 1) return 0;
+  __builtin_prefetch(&bddnodes[r]);
   BddCacheData4 *e = slot4(applycache, (unsigned)r);
   if (e->a == r && e->c == OP_NOT) return e->res;
   PUSHREF(not_rec(LOW(r)));
