@@ -83,6 +83,22 @@ Pool random_pool(std::mt19937 &rng, int n, int count, int depth) {
   return p;
 }
 
+// Variable i of one operand beside variable n + i of the other.
+std::vector<int> interleaved_order(int n) {
+  std::vector<int> order;
+  for (int i = 0; i < n; i++) {
+    order.push_back(i);
+    order.push_back(n + i);
+  }
+  return order;
+}
+
+std::vector<int> identity_order(int vars) {
+  std::vector<int> order(vars);
+  std::iota(order.begin(), order.end(), 0);
+  return order;
+}
+
 // The equality of the operands' bits, a = b, over bits a_i = var i and
 // b_i = var n + i: exponential when all a's precede all b's, linear when
 // the pairs are interleaved.
@@ -745,16 +761,11 @@ TEST_F(Reorder, TableGrowsDuringAnExchange) {
   const int n = 7;
   start_engine(200, 100, 2 * n);
   // Interleaved order first, so the function is small.
-  std::vector<int> inter;
-  for (int i = 0; i < n; i++) {
-    inter.push_back(i);
-    inter.push_back(n + i);
-  }
+  std::vector<int> inter = interleaved_order(n);
   bdd_setvarorder(inter.data());
   BDD f = equality(n);
   int size0 = bddnodesize;
-  std::vector<int> separated(2 * n);
-  std::iota(separated.begin(), separated.end(), 0);
+  std::vector<int> separated = identity_order(2 * n);
   bdd_setvarorder(separated.data());
   EXPECT_GT(bddnodesize, size0);
   EXPECT_EQ(bdd_nodecount(f), 3 * (1 << n) - 3);
@@ -767,18 +778,13 @@ TEST_F(Reorder, TableGrowsDuringAnExchange) {
 TEST_F(Reorder, ExhaustionDuringSetVarOrderLeavesEverythingIntact) {
   const int n = 8;
   start_engine(500, 100, 2 * n);
-  std::vector<int> inter;
-  for (int i = 0; i < n; i++) {
-    inter.push_back(i);
-    inter.push_back(n + i);
-  }
+  std::vector<int> inter = interleaved_order(n);
   bdd_setvarorder(inter.data());
   BDD f = equality(n);
   BDD g = bdd_addref(bdd_xor(bdd_ithvar(0), bdd_ithvar(2 * n - 1)));
   int before = live_nodes();
   ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
-  std::vector<int> separated(2 * n);
-  std::iota(separated.begin(), separated.end(), 0);
+  std::vector<int> separated = identity_order(2 * n);
   bdd_reorder_hook(rec_reorder);
   bdd_setvarorder(separated.data());
   EXPECT_EQ(recorded_errors, std::vector<int>{BDD_ERR_NODENUM});
@@ -892,11 +898,7 @@ TEST_F(Reorder, ExhaustionDuringAPassKeepsDiagramsAndBlocks) {
   // large for the capped table.
   const int n = 8;
   start_engine(200, 100, 2 * n);
-  std::vector<int> inter;
-  for (int i = 0; i < n; i++) {
-    inter.push_back(i);
-    inter.push_back(n + i);
-  }
+  std::vector<int> inter = interleaved_order(n);
   bdd_setvarorder(inter.data());
   std::mt19937 rng(4);
   BDD f = equality(n);

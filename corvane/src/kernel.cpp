@@ -497,10 +497,9 @@ static inline void link_into_bucket(int n) {
 
 // Bucket of a marked live node, or NOT_LIVE for a slot the sweep frees.
 static constexpr unsigned NOT_LIVE = ~0u;
-static inline unsigned sweep_bucket(const BddNode &node) {
-  if (!(node.word1 & MARK_MASK) || (node.word2 & INDEX_MASK) == FREE_LOW) return NOT_LIVE;
-  const unsigned level = (node.word2 >> 27) | ((node.word3 >> 27) << 5);
-  return FASTMOD(TRIPLE(level, node.word2 & INDEX_MASK, node.word3 & INDEX_MASK), nodemod);
+static inline unsigned sweep_bucket(int n) {
+  if (!MARKED(n) || ISFREE(n)) return NOT_LIVE;
+  return NODEHASH(LEVEL(n), LOW(n), HIGH(n));
 }
 
 // How many nodes ahead the sweep looks up a live node's bucket, so that
@@ -531,14 +530,14 @@ extern "C" void bdd_gbc(void) {
   unsigned ahead[SWEEP_AHEAD];
   for (int k = 0; k < SWEEP_AHEAD; k++) {
     const int n = size - 1 - k;
-    if (n >= 2) ahead[n % SWEEP_AHEAD] = sweep_bucket(nodes[n]);
+    if (n >= 2) ahead[n % SWEEP_AHEAD] = sweep_bucket(n);
   }
   int freepos = 0, freenum = 0;
   for (int n = size - 1; n >= 2; n--) {
     const unsigned b = ahead[n % SWEEP_AHEAD];
     const int m = n - SWEEP_AHEAD;
     if (m >= 2) {
-      const unsigned bm = sweep_bucket(nodes[m]);
+      const unsigned bm = sweep_bucket(m);
       ahead[m % SWEEP_AHEAD] = bm;
       if (bm != NOT_LIVE) __builtin_prefetch(&nodes[bm], 1);
     }
