@@ -41,10 +41,8 @@ if [[ "$buildtype" != "Release" ]]; then
   echo "macro.sh: warning: $BUILD is a '$buildtype' build, figures are not comparable" >&2
 fi
 EX="$BUILD/examples"
-# the netlists: DATA, else the folder the build was configured with
-if [[ -z "${DATA:-}" ]]; then
-  DATA="$(sed -n 's/^CORVANE_DATA_DIR:[A-Z]*=//p' "$BUILD/CMakeCache.txt")/iscas85"
-fi
+# the netlists: DATA, else the copy inside the repository
+DATA="${DATA:-$ROOT/examples/data/iscas85}"
 
 # name | command | reference seconds | reference MB | kind
 WORKLOADS=(

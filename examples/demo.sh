@@ -26,10 +26,8 @@ if ! cmake --build "$BUILD" -j2 --target queens circuit reach >"$BUILD/demo-buil
   exit 1
 fi
 EX="$BUILD/examples"
-# the netlists: DATA, else the folder the build was configured with
-if [[ -z "${DATA:-}" ]]; then
-  DATA="$(sed -n 's/^CORVANE_DATA_DIR:[A-Z]*=//p' "$BUILD/CMakeCache.txt")/iscas85"
-fi
+# the netlists: DATA, else the copy inside the repository
+DATA="${DATA:-$ROOT/examples/data/iscas85}"
 if [[ ! -f "$DATA/c499.bench" ]]; then
   say "demo.sh: the ISCAS-85 netlists are not in $DATA (set DATA=...)" >&2
   exit 2
