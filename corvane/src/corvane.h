@@ -12,5 +12,6 @@
 #include "blocktree.h"
 #include "reorder.h"
 #include "io.h"
+#include "fdd.h"
 
 #endif
