@@ -176,6 +176,7 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
 
   bdd_pairs_init();
   bdd_reorder_init();
+  bdd_fdd_init();
 
   // The restart point is armed by each operator for its own duration only:
   // a buffer armed here would point into a frame that has returned.
@@ -183,6 +184,7 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
 }
 
 extern "C" void bdd_done(void) {
+  bdd_fdd_done();
   bdd_reorder_done();
   bdd_pairs_done();
 
