@@ -13,5 +13,6 @@
 #include "reorder.h"
 #include "io.h"
 #include "fdd.h"
+#include "bvec.h"
 
 #endif

@@ -211,6 +211,7 @@ int bdd_operator_cachesize(void);
 extern int bddcache_failafter;
 extern int bddpairs_failafter;
 extern int bddoperator_failafter;
+extern int bddbvec_failafter;
 /* Pair tables: real length of the result array, damaged flag, and a hook
  * that sets the last handed-out identifier. */
 int bdd_pair_length(const bddPair *p);
