@@ -1,0 +1,68 @@
+// An allocator that fails the n-th request on demand, for suites that
+// check the out-of-memory paths. It replaces malloc and friends for the
+// whole test binary, so include it from exactly one file of a suite.
+// glibc only: under the sanitizers (which bring their own allocator)
+// ALLOC_INJECTION is 0 and suites skip.
+#ifndef CORVANE_TESTS_ALLOC_INJECT_H
+#define CORVANE_TESTS_ALLOC_INJECT_H
+
+#include <stdlib.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ALLOC_INJECTION 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ALLOC_INJECTION 0
+#endif
+#endif
+#ifndef ALLOC_INJECTION
+#define ALLOC_INJECTION 1
+#endif
+
+namespace alloc_inject {
+inline long fail_countdown = 0;  // 0: never fail; n: fail the n-th request from now
+inline long live_blocks = 0;     // allocations not yet released
+inline bool failed_once = false;
+
+inline bool should_fail() {
+  if (fail_countdown > 0 && --fail_countdown == 0) {
+    failed_once = true;
+    return true;
+  }
+  return false;
+}
+}  // namespace alloc_inject
+
+#if ALLOC_INJECTION
+extern "C" {
+void *__libc_malloc(size_t);
+void *__libc_calloc(size_t, size_t);
+void *__libc_realloc(void *, size_t);
+void __libc_free(void *);
+
+void *malloc(size_t n) {
+  if (alloc_inject::should_fail()) return nullptr;
+  void *p = __libc_malloc(n);
+  if (p) alloc_inject::live_blocks++;
+  return p;
+}
+void *calloc(size_t n, size_t s) {
+  if (alloc_inject::should_fail()) return nullptr;
+  void *p = __libc_calloc(n, s);
+  if (p) alloc_inject::live_blocks++;
+  return p;
+}
+void *realloc(void *q, size_t n) {
+  if (alloc_inject::should_fail()) return nullptr;
+  void *p = __libc_realloc(q, n);
+  if (p && !q) alloc_inject::live_blocks++;
+  return p;
+}
+void free(void *p) {
+  if (p) alloc_inject::live_blocks--;
+  __libc_free(p);
+}
+}
+#endif
+
+#endif
