@@ -254,7 +254,7 @@ Bvec bvec_false(int nbits) {
 Bvec bvec_con(int nbits, int val) {
   if (nbits < 0) return bdd_error(BDD_ERR_SIZE), EMPTY;
   Bvec v = vec_const(nbits, 0);
-  for (int i = 0; i < v.nbits; i++) v.bits[i] = (val >> (i < 31 ? i : 31)) & 1;
+  for (int i = 0; i < v.nbits; i++) v.bits[i] = i < 32 ? ((unsigned)val >> i) & 1u : val < 0;
   return v;
 }
 
