@@ -108,6 +108,27 @@ int main(void) {
     bdd_delref(a);
   }
 
+  /* Bit vectors: a division of constants, and a sum that wraps. */
+  {
+    Bvec x = bvec_var(3, 0, 1), q = {0, NULL}, r = {0, NULL};
+    Bvec six = bvec_con(3, 6), four = bvec_con(3, 4);
+    Bvec sum = bvec_add(x, four);
+    BDD lt;
+    unsigned bits;
+    CHECK(bvec_div(six, four, &q, &r) == 0);
+    CHECK(bvec_isconst(q) && bvec_val(q) == 1 && bvec_val(r) == 2);
+    /* x + 4 wraps exactly where x >= 4 */
+    lt = bvec_lth(sum, x);
+    for (bits = 0; bits < 8u; bits++) CHECK(eval(lt, bits) == (bits >= 4u));
+    CHECK(bvec_divfixed(x, 0, &q, &r) == BVEC_ERR_DIVZERO && last_error == BVEC_ERR_DIVZERO);
+    bvec_free(q);
+    bvec_free(r);
+    bvec_free(sum);
+    bvec_free(six);
+    bvec_free(four);
+    bvec_free(x);
+  }
+
   bdd_stats(&ks);
   CHECK(ks.nodesize == bddnodesize);
   CHECK(ks.varnum == 4);
