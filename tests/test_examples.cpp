@@ -767,4 +767,44 @@ TEST(ReachExample, BadArgumentsGiveUsage) {
   }
 }
 
+// ---- sendmore: SEND + MORE = MONEY ----------------------------------------
+
+// Every assignment of distinct digits to S, E, N, D, M, O, R, Y with S and
+// M non-zero that satisfies the sum, by exhaustive search.
+void search_sendmore(int k, int used, int* d, std::vector<std::string>& found) {
+  enum { S, E, N, D, M, O, R, Y };
+  if (k == 8) {
+    long send = 1000L * d[S] + 100 * d[E] + 10 * d[N] + d[D];
+    long more = 1000L * d[M] + 100 * d[O] + 10 * d[R] + d[E];
+    long money = 10000L * d[M] + 1000 * d[O] + 100 * d[N] + 10 * d[E] + d[Y];
+    if (d[S] != 0 && d[M] != 0 && send + more == money)
+      found.push_back(std::to_string(send) + " + " + std::to_string(more) + " = " + std::to_string(money));
+    return;
+  }
+  for (int v = 0; v < 10; v++)
+    if (!(used & (1 << v))) {
+      d[k] = v;
+      search_sendmore(k + 1, used | (1 << v), d, found);
+    }
+}
+
+TEST(SendMoreExample, SolutionAndCountMatchExhaustiveSearch) {
+  std::vector<std::string> found;
+  int d[8];
+  search_sendmore(0, 0, d, found);
+  ASSERT_EQ(found.size(), 1u);
+  Result r = run("sendmore", {});
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::vector<std::string> lines = lines_of(r.out);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "solution: " + found[0]);
+  EXPECT_EQ(lines[2], "solutions: " + std::to_string(found.size()));
+}
+
+TEST(SendMoreExample, ArgumentsGiveUsage) {
+  Result r = run("sendmore", {"x"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("usage"), std::string::npos);
+}
+
 }  // namespace
