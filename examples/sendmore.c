@@ -82,7 +82,7 @@ int main(int argc, char **argv) {
   }
   clock_t start = clock();
 
-  if (bdd_init(100000, 10000) < 0) {
+  if (bdd_init(1000000, 100000) < 0) {
     fprintf(stderr, "%s: cannot start the BDD engine\n", progname);
     return 3;
   }
