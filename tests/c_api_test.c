@@ -129,6 +129,27 @@ int main(void) {
     bvec_free(x);
   }
 
+  /* Finite domains: two of size 3 over the four variables, interleaved;
+   * equality against their values, renaming one into the other. */
+  {
+    int sizes[2] = {3, 3};
+    BDD eq;
+    bddPair *p;
+    unsigned bits;
+    CHECK(fdd_extdomain(sizes, 2) == 0);
+    CHECK(fdd_domainnum() == 2 && fdd_varnum(0) == 2 && fdd_vars(1)[1] == 3);
+    eq = fdd_equals(0, 1);
+    for (bits = 0; bits < 16u; bits++)
+      CHECK(eval(eq, bits) == ((bits & 1u) + ((bits >> 1) & 2u) == ((bits >> 1) & 1u) + ((bits >> 2) & 2u)));
+    CHECK(fdd_scanvar(fdd_ithvar(1, 2), 1) == 2);
+    p = bdd_newpair();
+    CHECK(fdd_setpair(p, 0, 1) == 0);
+    CHECK(bdd_replace(fdd_ithvar(0, 1), p) == fdd_ithvar(1, 1));
+    bdd_freepair(p);
+    error_count = 0;
+    CHECK(fdd_ithvar(0, 3) == bddfalse && last_error == BDD_ERR_RANGE && error_count == 1);
+  }
+
   bdd_stats(&ks);
   CHECK(ks.nodesize == bddnodesize);
   CHECK(ks.varnum == 4);
