@@ -221,7 +221,44 @@ class Bvecs : public ::testing::Test {
   }
 };
 
-TEST_F(Bvecs, EveryOperationMatchesIntegerArithmetic) {
+// A roomy table, a tiny one (collections and growth inside every
+// operation, so an intermediate BDD left without a reference is lost), and
+// the tiny one under automatic sifting (operations restarted, the order
+// moving under the vectors).
+struct Config {
+  int nodes;
+  bool reorder;
+  const char *name;
+};
+void PrintTo(const Config &c, std::ostream *os) { *os << c.name; }
+
+int reorders = 0;
+void count_reorders(int pre) { reorders += pre; }
+
+class Arith : public ::testing::TestWithParam<Config> {
+ protected:
+  void SetUp() override {
+    start_engine(GetParam().nodes, 100, kVars);
+    // grow only when a collection frees nothing: collections stay frequent
+    if (GetParam().nodes < 100) bdd_setminfreenodes(0);
+    reorders = 0;
+    if (GetParam().reorder) {
+      bdd_varblockall();
+      bdd_autoreorder(REORDER_SIFT);
+      bdd_reorder_hook(count_reorders);
+    }
+  }
+  void TearDown() override {
+    KernelStats ks;
+    bdd_stats(&ks);
+    // the configuration did what it is there for
+    EXPECT_TRUE(GetParam().nodes > 100 || ks.gbcollectnum > 20) << "collections: " << ks.gbcollectnum;
+    EXPECT_TRUE(!GetParam().reorder || reorders > 0);
+    bdd_done();
+  }
+};
+
+TEST_P(Arith, EveryOperationMatchesIntegerArithmetic) {
   for (int w = 1; w <= kMaxWidth; w++) {
     In in = operands(w);
     for (unsigned a = 0; a < (1u << (2 * w)); a += 7) {
@@ -233,6 +270,10 @@ TEST_F(Bvecs, EveryOperationMatchesIntegerArithmetic) {
   }
   EXPECT_TRUE(recorded_errors.empty());
 }
+INSTANTIATE_TEST_SUITE_P(Tables, Arith,
+                         ::testing::Values(Config{20000, false, "roomy"}, Config{50, false, "tiny"},
+                                           Config{50, true, "tiny_sifting"}),
+                         [](const ::testing::TestParamInfo<Config> &i) { return std::string(i.param.name); });
 
 TEST_F(Bvecs, ConstantsAndVariableConstructors) {
   for (int w = 0; w <= 6; w++)
