@@ -63,14 +63,16 @@ int bvec_isconst(Bvec v);
 int bvec_val(Bvec v);
 
 /** Releases v: one reference off every bit, then the array. Also safe
- *  after the engine has been shut down. BVEC_ERR_SIZE for a negative
- *  width, and nothing is released then. */
+ *  after the engine has been shut down. A malformed v is BVEC_ERR_SIZE,
+ *  and nothing is released then. */
 void bvec_free(Bvec v);
 
-/** Adds one reference to every bit of v; returns v. */
+/** Adds one reference to every bit of v; returns v (BVEC_ERR_SIZE and
+ *  nothing done for a malformed v). */
 Bvec bvec_addref(Bvec v);
 
-/** Removes one reference from every bit of v; returns v. */
+/** Removes one reference from every bit of v; returns v (BVEC_ERR_SIZE
+ *  and nothing done for a malformed v). */
 Bvec bvec_delref(Bvec v);
 
 /** Bit i is fun(a[i]). A null fun is BDD_ERR_OP. */
