@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -805,6 +806,101 @@ TEST(SendMoreExample, ArgumentsGiveUsage) {
   Result r = run("sendmore", {"x"});
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("usage"), std::string::npos);
+}
+
+// ---- closure: transitive closure over finite domains ----------------------
+
+// Pairs (s, d) joined by a path of at least one edge, and the longest of
+// the shortest such paths, from the distance matrix (Floyd-Warshall).
+std::pair<long, int> explicit_closure(int n, const std::vector<std::pair<int, int>>& edges) {
+  const int inf = INT_MAX / 2;
+  std::vector<int> dist((size_t)n * n, inf);
+  for (auto [u, v] : edges) dist[(size_t)u * n + v] = 1;
+  for (int k = 0; k < n; k++)
+    for (int i = 0; i < n; i++)
+      for (int j = 0; j < n; j++)
+        dist[(size_t)i * n + j] =
+            std::min(dist[(size_t)i * n + j], dist[(size_t)i * n + k] + dist[(size_t)k * n + j]);
+  long pairs = 0;
+  int longest = 0;
+  for (int d : dist)
+    if (d < inf) {
+      pairs++;
+      longest = std::max(longest, d);
+    }
+  return {pairs, longest};
+}
+
+struct ClosureRun {
+  Result r;
+  int vertices = -1, iterations = -1;
+  long edges = -1, pairs = -1;
+};
+
+ClosureRun run_closure(const std::vector<std::string>& args) {
+  ClosureRun c;
+  c.r = run("closure", args);
+  std::sscanf(c.r.out.c_str(), "%d vertices, %ld edges: %ld pairs in the closure after %d iterations",
+              &c.vertices, &c.edges, &c.pairs, &c.iterations);
+  return c;
+}
+
+TEST(ClosureExample, GraphFilesMatchDistanceMatrix) {
+  std::mt19937 rng(5);
+  // Cycles, self-loops, repeated edges, isolated vertices, a bare chain.
+  for (int round = 0; round < 8; round++) {
+    int n = round == 0 ? 7 : 2 + (int)(rng() % 200);
+    std::vector<std::pair<int, int>> edges;
+    if (round == 0) {
+      for (int v = 0; v + 1 < n; v++) edges.push_back({v, v + 1});
+    } else {
+      int m = (int)(rng() % (2 * n));
+      for (int e = 0; e < m; e++) edges.push_back({(int)(rng() % n), (int)(rng() % n)});
+    }
+    std::string text = std::to_string(n) + "\n";
+    for (auto [u, v] : edges) text += std::to_string(u) + " " + std::to_string(v) + "\n";
+    fs::path f = scratch_dir() / "graph.txt";
+    write_file(f, text);
+    SCOPED_TRACE(text.substr(0, 200));
+    ClosureRun c = run_closure({"--graph", f.string(), "--nodes", "20000"});
+    ASSERT_EQ(c.r.code, 0) << c.r.out << c.r.err;
+    auto [pairs, longest] = explicit_closure(n, edges);
+    EXPECT_EQ(c.vertices, n);
+    EXPECT_EQ(c.edges, (long)edges.size());
+    EXPECT_EQ(c.pairs, pairs);
+    // round k finds the pairs at distance k + 1; the last finds none
+    EXPECT_EQ(c.iterations, edges.empty() ? 0 : longest);
+    EXPECT_NE(c.r.out.find("matched"), std::string::npos);
+  }
+}
+
+TEST(ClosureExample, GeneratedGraphMatchesItsSearch) {
+  ClosureRun c = run_closure({"3000", "--seed", "7"});
+  ASSERT_EQ(c.r.code, 0) << c.r.out << c.r.err;
+  EXPECT_EQ(c.vertices, 3000);
+  EXPECT_EQ(c.edges, 3000);
+  EXPECT_GT(c.pairs, 3000);
+  EXPECT_NE(c.r.out.find("breadth-first search: " + std::to_string(c.pairs) + " pairs, matched"),
+            std::string::npos);
+  // same arguments, same graph
+  EXPECT_EQ(run_closure({"3000", "--seed", "7"}).pairs, c.pairs);
+}
+
+TEST(ClosureExample, BadArgumentsAndFilesAreRefused) {
+  for (auto args : std::vector<std::vector<std::string>>{
+           {"1"}, {"x"}, {"5", "6"}, {"--edges"}, {"--edges", "-1"}, {"9", "--graph", "g"}}) {
+    Result r = run("closure", args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("usage"), std::string::npos);
+  }
+  fs::path f = scratch_dir() / "bad.txt";
+  for (std::string text : {"3\n0 3\n", "1\n", "4\n0 1\n2\n", "4\n0 x\n"}) {
+    write_file(f, text);
+    Result r = run("closure", {"--graph", f.string()});
+    EXPECT_EQ(r.code, 2) << text;
+    EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+  }
+  EXPECT_EQ(run("closure", {"--graph", (scratch_dir() / "missing").string()}).code, 2);
 }
 
 }  // namespace
