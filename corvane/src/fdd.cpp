@@ -393,6 +393,12 @@ int fdd_scanvar(BDD r, int var) {
   return value;
 }
 
+static int has_bit_in(int d, const unsigned char *inset) {
+  for (int i = 0; i < domain[d].width; i++)
+    if (inset[domain[d].bitvars[i]]) return 1;
+  return 0;
+}
+
 int fdd_scanset(BDD r, int **varset, int *varnum) {
   if (!bddrunning) return bdd_error(BDD_ERR_RUNNING);
   int *vars = NULL, n = 0;
@@ -407,32 +413,19 @@ int fdd_scanset(BDD r, int **varset, int *varnum) {
   for (int k = 0; k < n; k++) inset[vars[k]] = 1;
   free(vars);
 
+  /* An empty answer is a null array: nothing to allocate or free. */
   int count = 0;
-  for (int pass = 0; pass < 2; pass++) {
-    int *out = NULL;
-    if (pass == 1 && count > 0) {
-      out = (int *)malloc(sizeof(int) * (size_t)count);
-      if (out == NULL) {
-        free(inset);
-        return bdd_error(BDD_ERR_MEMORY);
-      }
-    }
-    int found = 0;
-    for (int d = 0; d < fdvarnum; d++) {
-      int hit = 0;
-      for (int i = 0; i < domain[d].width && !hit; i++) hit = inset[domain[d].bitvars[i]];
-      if (!hit) continue;
-      if (out != NULL) out[found] = d;
-      found++;
-    }
-    if (pass == 0) {
-      count = found;
-    } else {
-      *varset = out;
-      *varnum = count;
-    }
+  for (int d = 0; d < fdvarnum; d++) count += has_bit_in(d, inset);
+  int *out = NULL;
+  if (count > 0 && (out = (int *)malloc(sizeof(int) * (size_t)count)) == NULL) {
+    free(inset);
+    return bdd_error(BDD_ERR_MEMORY);
   }
+  for (int d = 0, k = 0; d < fdvarnum; d++)
+    if (has_bit_in(d, inset)) out[k++] = d;
   free(inset);
+  *varset = out;
+  *varnum = count;
   return 0;
 }
 
