@@ -41,7 +41,8 @@ int fdd_extdomain(int *dom, int num);
 /** Declares a domain made of the bits of v1 (low-order) followed by
  *  those of v2, of size size(v1) * size(v2); creates no BDD variable.
  *  Returns its index, or BDD_ERR_UNKNOWN_VAR, BDD_ERR_RANGE (product above
- *  2^30-1; nothing declared), BDD_ERR_MEMORY, BDD_ERR_RUNNING. */
+ *  2^30-1 or more than 30 bits together; nothing declared), BDD_ERR_MEMORY,
+ *  BDD_ERR_RUNNING. */
 int fdd_overlapdomain(int v1, int v2);
 
 /** Returns the number of declared domains, or BDD_ERR_RUNNING. */
