@@ -326,6 +326,8 @@ TEST_F(Fdd, PrintedPathsListTheAllowedValues) {
     }
     if (f.bdd > 1) {
       EXPECT_EQ(read_paths(text(f.bdd), {3, 2, 3, 1}), want) << text(f.bdd);
+    } else {
+      EXPECT_EQ(text(f.bdd), f.bdd ? "T" : "F");
     }
     bdd_delref(f.bdd);
   }
