@@ -20,10 +20,20 @@ bool all_empty(const BddCache *c) {
   return true;
 }
 
+// The operator caches keep their first key word complemented, so that
+// zeroed memory is an empty cache: an empty entry starts with 0.
+template <typename Entry>
+bool all_zero_keys(const BddCache *c) {
+  const Entry *t = (const Entry *)c->table;
+  for (int i = 0; i < c->tablesize; i++)
+    if (t[i].a != 0) return false;
+  return true;
+}
+
 bool cache_empty(int i) {
   const BddCache *c = bdd_operator_cache(i);
   bool four = i != QUANT && i != REPLACE && i != AND && i != OR;
-  return four ? all_empty<BddCacheData4>(c) : all_empty<BddCacheData3>(c);
+  return four ? all_zero_keys<BddCacheData4>(c) : all_zero_keys<BddCacheData3>(c);
 }
 
 TEST(CacheRecord, InitResetResizeDoneThreeWord) {

@@ -259,9 +259,10 @@ TEST(FastModCache, EntriesSitInRemainderSlots) {
       const BddCache *c = bdd_operator_cache(i);
       if (c->table == nullptr) continue;
       const BddCacheData3 *t = (const BddCacheData3 *)c->table;
+      // The first key word is stored complemented; 0 is an empty entry.
       for (int k = 0; k < c->tablesize; k++) {
-        if (t[k].a == -1) continue;
-        ASSERT_EQ(PAIR((unsigned)t[k].a, (unsigned)t[k].b) % (unsigned)c->tablesize, (unsigned)k)
+        if (t[k].a == 0) continue;
+        ASSERT_EQ(PAIR((unsigned)~t[k].a, (unsigned)t[k].b) % (unsigned)c->tablesize, (unsigned)k)
             << "cache " << i << " round " << round;
         checked3++;
       }
@@ -270,9 +271,9 @@ TEST(FastModCache, EntriesSitInRemainderSlots) {
     if (c->table == nullptr) continue;
     const BddCacheData4 *t = (const BddCacheData4 *)c->table;
     for (int k = 0; k < c->tablesize; k++) {
-      if (t[k].a == -1) continue;
-      unsigned h = t[k].c == OP_NOT ? (unsigned)t[k].a
-                                    : TRIPLE((unsigned)t[k].a, (unsigned)t[k].b, (unsigned)t[k].c);
+      if (t[k].a == 0) continue;
+      unsigned h = t[k].c == OP_NOT ? (unsigned)~t[k].a
+                                    : TRIPLE((unsigned)~t[k].a, (unsigned)t[k].b, (unsigned)t[k].c);
       ASSERT_EQ(h % (unsigned)c->tablesize, (unsigned)k) << "apply cache round " << round;
       checked4++;
     }

@@ -124,9 +124,14 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
 
   // Reserve address space up front so growth within the reservation never
   // moves the table; pages are only touched as slots are initialised.
+  // On a large-page boundary, so that the first slots, which every run
+  // touches, lie in large pages too: small pages there cost a fault each.
   alloced = nullptr;
-  if (MAX_ALLOC_NODES > 0 && MAX_ALLOC_NODES >= bddnodesize)
-    alloced = (BddNode *)malloc(sizeof(BddNode) * (size_t)MAX_ALLOC_NODES);
+  if (MAX_ALLOC_NODES > 0 && MAX_ALLOC_NODES >= bddnodesize) {
+    void *block = nullptr;
+    if (posix_memalign(&block, (size_t)2 << 20, sizeof(BddNode) * (size_t)MAX_ALLOC_NODES) == 0)
+      alloced = (BddNode *)block;
+  }
   if (alloced == nullptr) {
     alloced = (BddNode *)malloc(sizeof(BddNode) * (size_t)bddnodesize);
     if (alloced == nullptr) {
@@ -222,9 +227,17 @@ extern "C" BDD bdd_makenode(unsigned int level, BDD low, BDD high) {
 }
 
 // Called by makenode with the node absent from its chain and no free slot.
+// The operands are protected here, for the collection, so that callers
+// need not keep both on the reference stack around every creation.
 __attribute__((noinline, cold)) BDD makenode_slow(unsigned level, BDD low, BDD high) {
   if (bdderrorcond) return 0;
+  const bool protect = bddrefstacktop != nullptr && bddrefstacktop + 2 <= bddrefstackend;
+  if (protect) {
+    PUSHREF(low);
+    PUSHREF(high);
+  }
   bdd_gbc();
+  if (protect) POPREF(2);
   if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && bdd_reorder_ready())
     longjmp(bddexception, 1);
   if ((long long)bddfreenum * 100 / bddnodesize <= minfreenodes) bdd_noderesize(1);
