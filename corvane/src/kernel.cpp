@@ -580,18 +580,43 @@ extern "C" void bdd_gbc(void) {
   }
 }
 
+// Bucket of a live node, or NOT_LIVE for a free slot.
+static inline unsigned rehash_bucket(int n) {
+  if (ISFREE(n)) return NOT_LIVE;
+  return NODEHASH(LEVEL(n), LOW(n), HIGH(n));
+}
+
+// As the sweep: buckets are worked out SWEEP_AHEAD nodes early and their
+// heads fetched meanwhile.  Linking changes only hash and next fields, never
+// the words a bucket is computed from.
 extern "C" void bdd_gbc_rehash(void) {
-  bddfreepos = 0;
-  bddfreenum = 0;
-  for (int n = bddnodesize - 1; n >= 2; n--) {
-    if (!ISFREE(n)) {
-      link_into_bucket(n);
+  const int size = bddnodesize;
+  BddNode *const nodes = bddnodes;
+  unsigned ahead[SWEEP_AHEAD];
+  for (int k = 0; k < SWEEP_AHEAD; k++) {
+    const int n = size - 1 - k;
+    if (n >= 2) ahead[n % SWEEP_AHEAD] = rehash_bucket(n);
+  }
+  int freepos = 0, freenum = 0;
+  for (int n = size - 1; n >= 2; n--) {
+    const unsigned b = ahead[n % SWEEP_AHEAD];
+    const int m = n - SWEEP_AHEAD;
+    if (m >= 2) {
+      const unsigned bm = rehash_bucket(m);
+      ahead[m % SWEEP_AHEAD] = bm;
+      if (bm != NOT_LIVE) __builtin_prefetch(&nodes[bm], 1);
+    }
+    if (b != NOT_LIVE) {
+      SETNEXT(n, HASHHEAD((int)b));
+      SETHASHHEAD((int)b, n);
     } else {
-      bddnodes[n].word1 = (unsigned)bddfreepos;
-      bddfreepos = n;
-      bddfreenum++;
+      nodes[n].word1 = (unsigned)freepos;
+      freepos = n;
+      freenum++;
     }
   }
+  bddfreepos = freepos;
+  bddfreenum = freenum;
 }
 
 // ---------------------------------------------------------------------------
