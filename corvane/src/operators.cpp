@@ -107,27 +107,33 @@ static int cache_index(const BddCache *c) {
   return i;
 }
 
-static void opcache_done(BddCache *c) {
-  OpCache *oc = static_cast<OpCache *>(c);
+/* Conjunction and disjunction share one table, as large as the two caches
+ * together: whichever of the two runs has all of it (a gate of a netlist
+ * is one or the other).  The records andcache and orcache keep their own
+ * sizes, by which the shared table is sized, and point into it; an entry
+ * of disjunction carries OR_TAG in its first key word (node indices have
+ * 27 bits). */
+static OpCache binpool;
+static const int OR_TAG = 1 << 27;
+
+static inline bool is_bin(const BddCache *c) { return c == &andcache || c == &orcache; }
+
+static void opcache_free(OpCache *oc) {
   free(oc->block);
   oc->block = NULL;
   oc->table = NULL;
   oc->tablesize = 0;
-  renew_slotmod(c);
+  renew_slotmod(oc);
 }
 
 /* Tables of at least this size start on a large-page boundary, so that all
  * of them can be mapped with large pages. */
 static const size_t LARGE_PAGE = (size_t)2 << 20;
 
-/* Creates (or recreates, dropping the contents) cache c with room for the
- * smallest prime of at least size entries, as the cache records do. */
-static int opcache_init(BddCache *c, int size) {
-  OpCache *oc = static_cast<OpCache *>(c);
-  opcache_done(c);
-  if (size < 3) size = 3;
-  const unsigned n = bdd_prime_gte((unsigned)size);
-  const size_t bytes = (size_t)n * (fourword[cache_index(c)] ? sizeof(BddCacheData4) : sizeof(BddCacheData3));
+/* Gives oc a fresh, empty table of n entries of the given size. */
+static int opcache_alloc(OpCache *oc, unsigned n, size_t entry) {
+  opcache_free(oc);
+  const size_t bytes = (size_t)n * entry;
   const size_t pad = bytes >= LARGE_PAGE ? LARGE_PAGE : 0;
   void *block = NULL;
   if (bddcache_failafter < 0 || bddcache_failafter-- != 0) block = calloc(1, bytes + pad);
@@ -140,8 +146,47 @@ static int opcache_init(BddCache *c, int size) {
   oc->block = block;
   oc->table = table;
   oc->tablesize = (int)n;
-  renew_slotmod(c);
+  renew_slotmod(oc);
   return 0;
+}
+
+/* Rebuilds the shared table for the sizes of the binary caches that exist
+ * (a nonzero tablesize); its contents are dropped. */
+static int binpool_rebuild(void) {
+  const unsigned sum = (unsigned)andcache.tablesize + (unsigned)orcache.tablesize;
+  int err = sum == 0 ? 0 : opcache_alloc(&binpool, bdd_prime_gte(sum), sizeof(BddCacheData3));
+  if (sum == 0) opcache_free(&binpool);
+  OpCache *const bins[2] = {&andcache, &orcache};
+  for (OpCache *c : bins) {
+    if (err < 0) c->tablesize = 0;
+    c->table = c->tablesize ? binpool.table : NULL;
+    renew_slotmod(c);
+  }
+  return err;
+}
+
+static void opcache_done(BddCache *c) {
+  if (is_bin(c)) {
+    c->table = NULL;
+    c->tablesize = 0;
+    renew_slotmod(c);
+    if (andcache.table == NULL && orcache.table == NULL) opcache_free(&binpool);
+    return;
+  }
+  opcache_free(static_cast<OpCache *>(c));
+}
+
+/* Creates (or recreates, dropping the contents) cache c with room for the
+ * smallest prime of at least size entries, as the cache records do. */
+static int opcache_init(BddCache *c, int size) {
+  if (size < 3) size = 3;
+  const unsigned n = bdd_prime_gte((unsigned)size);
+  if (is_bin(c)) {
+    c->tablesize = (int)n;
+    return binpool_rebuild();
+  }
+  return opcache_alloc(static_cast<OpCache *>(c), n,
+                       fourword[cache_index(c)] ? sizeof(BddCacheData4) : sizeof(BddCacheData3));
 }
 
 template <typename Entry>
@@ -152,7 +197,8 @@ static void clear_first_words(BddCache *c) {
 
 static void opcache_reset(BddCache *c) {
   if (c->table == NULL) return;
-  if (fourword[cache_index(c)]) clear_first_words<BddCacheData4>(c);
+  if (is_bin(c)) clear_first_words<BddCacheData3>(&binpool);
+  else if (fourword[cache_index(c)]) clear_first_words<BddCacheData4>(c);
   else clear_first_words<BddCacheData3>(c);
 }
 
@@ -231,7 +277,8 @@ void bdd_operator_done(void) {
 }
 
 void bdd_operator_reset(void) {
-  for (int i = 0; i < NCACHES; i++) opcache_reset(caches[i]);
+  for (int i = 0; i < NCACHES; i++)
+    if (caches[i] != &orcache || andcache.table == NULL) opcache_reset(caches[i]);
 }
 
 void bdd_operator_varresize(void) {
@@ -271,7 +318,10 @@ void checkresize(void) {
   bddresized = 0;
 }
 
-const BddCache *bdd_operator_cache(int i) { return (i >= 0 && i < NCACHES) ? caches[i] : NULL; }
+const BddCache *bdd_operator_cache(int i) {
+  if (i == NCACHES) return &binpool;
+  return (i >= 0 && i < NCACHES) ? caches[i] : NULL;
+}
 int bdd_operator_cachesize(void) { return cachesize; }
 
 }  // extern "C"
@@ -395,7 +445,7 @@ static BDD and_rec(BDD l, BDD r) {
   if (l == 1) return r;
   if (r == 1) return l;
   prefetch_nodes(l, r);
-  BddCacheData3 *e = slot3(andcache, PAIR((unsigned)l, (unsigned)r));
+  BddCacheData3 *e = slot3(binpool, PAIR((unsigned)l, (unsigned)r));
   if (e->a == KEYA(l) && e->b == r) return e->res;
   /* Node creation protects its own operands during a collection, so only
    * the low result needs the reference stack, and only while the high
@@ -433,8 +483,8 @@ static BDD or_rec(BDD l, BDD r) {
   if (l == 0) return r;
   if (r == 0) return l;
   prefetch_nodes(l, r);
-  BddCacheData3 *e = slot3(orcache, PAIR((unsigned)l, (unsigned)r));
-  if (e->a == KEYA(l) && e->b == r) return e->res;
+  BddCacheData3 *e = slot3(binpool, PAIR((unsigned)l, (unsigned)r));
+  if (e->a == KEYA(l | OR_TAG) && e->b == r) return e->res;
   const unsigned ll = LEVEL(l), lr = LEVEL(r);
   unsigned lev;
   BDD low, high;
@@ -456,7 +506,7 @@ static BDD or_rec(BDD l, BDD r) {
   }
   POPREF(1);
   const BDD res = makenode(lev, low, high);
-  e->a = KEYA(l);
+  e->a = KEYA(l | OR_TAG);
   e->b = r;
   e->res = res;
   return res;
