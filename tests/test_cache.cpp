@@ -10,7 +10,7 @@
 
 namespace {
 
-enum { APPLY, ITE, QUANT, APPEX, REPLACE, COMPOSE, RES, MISC, AND, OR };
+enum { APPLY, ITE, QUANT, APPEX, REPLACE, COMPOSE, RES, MISC, AND, OR, SHARED };
 
 template <typename Entry>
 bool all_empty(const BddCache *c) {
@@ -133,6 +133,11 @@ TEST_F(Caches, CreatedLazilyByTheirFirstUser) {
   for (int i = 0; i < 10; i++) EXPECT_EQ(bdd_operator_cache(i)->table, nullptr) << i;
   bdd_or(bdd_ithvar(0), bdd_ithvar(1));
   EXPECT_EQ(bdd_operator_cache(OR)->tablesize, 503);
+  // Conjunction and disjunction share one table with room for both.
+  EXPECT_EQ(bdd_operator_cache(SHARED)->tablesize, 503);
+  bdd_and(bdd_ithvar(0), bdd_ithvar(1));
+  EXPECT_EQ(bdd_operator_cache(AND)->tablesize, 503);
+  EXPECT_EQ(bdd_operator_cache(SHARED)->tablesize, (int)bdd_prime_gte(503 + 503));
 }
 
 TEST_F(Caches, RatioResizesEveryCreatedCache) {
