@@ -8,11 +8,11 @@
 # Every workload runs as its own process under GNU time; the table shows
 # the median processor time (user + system), the median wall time and the
 # median peak resident memory, next to reference figures (medians measured
-# on this machine kind with the same operation sequences and settings:
-# bdd_init(1000000, 100000), cache ratio 4, no automatic reordering) and
-# whether the targets hold: c2670 in depth-first fan-in order no slower and
-# no larger than the reference; queens and the smaller circuits at most 2/3
-# of the reference time and 60 % of its memory; reachability no slower;
+# on this machine kind; the programs use bdd_init(1000000, 100000), cache
+# ratio 4 and no automatic reordering) and whether the targets hold: c2670
+# in depth-first fan-in order within its reference time and memory; queens
+# and the smaller circuits at most 2/3 of the reference time and 60 % of
+# its memory; reachability no slower;
 # sifting (timed alone, as the program reports it) no slower, ending at
 # most at 35,652 nodes; start-up (bdd_init plus the first conjunction,
 # measured inside the program) under 3 ms.  Processor time is the figure
