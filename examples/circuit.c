@@ -42,7 +42,10 @@ static void usage(void) {
           "usage: %s [options] FILE.bench\n"
           "       %s [options] --equiv A.bench B.bench\n"
           "options:\n"
-          "  --reverse        give the inputs the variable order opposite to the file order\n"
+          "  --order=file     give the inputs the variable order of the file (default)\n"
+          "  --order=reverse  the order opposite to the file order (also --reverse)\n"
+          "  --order=dfs      the order in which a depth-first walk from the outputs\n"
+          "                   reaches the inputs, deepest fan-in first\n"
           "  --sift           reorder the variables once by sifting after building\n"
           "  --order          print the final variable order (top first)\n"
           "  --dot OUT FILE   write the BDD of output OUT as a Graphviz file\n"
@@ -76,10 +79,25 @@ static void assign(BDD *var, BDD value) {
   *var = value;
 }
 
-/* The variable of input number k (file order). */
-static int reverse_order;
+/* The variable of input number k (file order): its position in the chosen
+ * static order, since variable v starts on level v. */
+enum { ORDER_FILE, ORDER_REVERSE, ORDER_DFS };
+static int input_order = ORDER_FILE;
 static int nvars;
-static int var_of_input(int k) { return reverse_order ? nvars - 1 - k : k; }
+static int *var_of;   /* var_of[k]: the variable of input k */
+static int var_of_input(int k) { return var_of[k]; }
+
+static void choose_order(const netlist *nl) {
+  int k;
+  var_of = (int *)malloc(((size_t)nl->ninputs + 1) * sizeof(int));
+  if (!var_of || (input_order == ORDER_DFS && nl_dfs_order(nl, var_of) < 0)) {
+    fprintf(stderr, "%s: out of memory\n", progname);
+    exit(3);
+  }
+  if (input_order != ORDER_DFS)
+    for (k = 0; k < nl->ninputs; k++)
+      var_of[k] = input_order == ORDER_REVERSE ? nl->ninputs - 1 - k : k;
+}
 
 /* The BDD of one gate from the BDDs of its inputs; returned referenced.
  * An inverting gate applies its inverting operator to the last input
@@ -190,12 +208,12 @@ static int evaluate(BDD f, const char *value_of_var) {
 }
 
 static void print_order(const netlist *nl) {
-  int level;
+  int level, k;
   printf("order:");
   for (level = 0; level < nvars; level++) {
     int var = bdd_level2var(level);
-    int k = reverse_order ? nvars - 1 - var : var;
-    printf(" %s", nl->sigs[nl->inputs[k]].name);
+    for (k = 0; k < nl->ninputs && var_of[k] != var; k++) continue;
+    if (k < nl->ninputs) printf(" %s", nl->sigs[nl->inputs[k]].name);
   }
   printf("\n");
 }
@@ -217,6 +235,7 @@ static int run_single(const char *path, int nodes, int cache, int sift, int show
     }
   }
 
+  choose_order(&nl);
   start_engine(nodes, cache, nl.ninputs);
   BDD *out = (BDD *)malloc((size_t)nl.noutputs * sizeof(BDD));
   if (!out) {
@@ -259,6 +278,7 @@ static int run_single(const char *path, int nodes, int cache, int sift, int show
 
   for (i = 0; i < nl.noutputs; i++) bdd_delref(out[i]);
   free(out);
+  free(var_of);
   bdd_done();
   nl_free(&nl);
   return 0;
@@ -279,6 +299,7 @@ static int run_equiv(const char *path_a, const char *path_b, int nodes, int cach
     return 3;
   }
 
+  choose_order(&a); /* both netlists share the first one's order */
   start_engine(nodes, cache, a.ninputs);
   BDD *out_a = (BDD *)malloc((size_t)a.noutputs * sizeof(BDD));
   BDD *out_b = (BDD *)malloc((size_t)b.noutputs * sizeof(BDD));
@@ -336,6 +357,7 @@ static int run_equiv(const char *path_a, const char *path_b, int nodes, int cach
   free(out_a);
   free(out_b);
   free(value_of_var);
+  free(var_of);
   bdd_done();
   nl_free(&a);
   nl_free(&b);
@@ -352,7 +374,10 @@ int main(int argc, char **argv) {
   for (a = 1; a < argc; a++) {
     const char *arg = argv[a];
     if (strcmp(arg, "--equiv") == 0) equiv = 1;
-    else if (strcmp(arg, "--reverse") == 0) reverse_order = 1;
+    else if (strcmp(arg, "--reverse") == 0 || strcmp(arg, "--order=reverse") == 0)
+      input_order = ORDER_REVERSE;
+    else if (strcmp(arg, "--order=file") == 0) input_order = ORDER_FILE;
+    else if (strcmp(arg, "--order=dfs") == 0) input_order = ORDER_DFS;
     else if (strcmp(arg, "--sift") == 0) sift = 1;
     else if (strcmp(arg, "--order") == 0) show_order = 1;
     else if (strcmp(arg, "--quiet") == 0) quiet = 1;

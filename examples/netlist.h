@@ -357,6 +357,91 @@ static inline int nl_make_order(netlist *nl) {
   return ok ? 0 : -1;
 }
 
+/* ---- a static variable order ---------------------------------------- */
+
+/* Stable sort of sigs[0..n) by decreasing depth (insertion sort: fan-in
+ * lists are short and output lists modest). */
+static inline void nl_sort_by_depth(int *sigs, int n, const int *depth) {
+  for (int i = 1; i < n; i++) {
+    int s = sigs[i], j = i;
+    while (j > 0 && depth[sigs[j - 1]] < depth[s]) {
+      sigs[j] = sigs[j - 1];
+      j--;
+    }
+    sigs[j] = s;
+  }
+}
+
+/* The depth-first fan-in order, the usual static order for netlists: an
+ * input has depth 0 and a gate one more than its deepest fan-in; the
+ * outputs, deepest first (file order among equals), are walked depth first
+ * through each gate's fan-ins, deepest first as well, and every input takes
+ * the next position when first reached.  Inputs no output reaches come
+ * last, in file order.  Fills pos[k] with the position of input k (file
+ * order); returns 0, or -1 when out of memory. */
+static inline int nl_dfs_order(const netlist *nl, int *pos) {
+  int n = nl->nsigs, nfan = 0, ok = 1;
+  for (int i = 0; i < nl->norder; i++) nfan += nl->sigs[nl->order[i]].nfanin;
+  int *depth = (int *)calloc((size_t)n + 1, sizeof(int));
+  int *first = (int *)malloc(((size_t)n + 1) * sizeof(int)); /* sorted fan-ins of s at fan + first[s] */
+  int *fan = (int *)malloc(((size_t)nfan + 1) * sizeof(int));
+  int *outs = (int *)malloc(((size_t)nl->noutputs + 1) * sizeof(int));
+  int *stack = (int *)malloc(((size_t)nfan + nl->noutputs + 1) * sizeof(int));
+  int *next = (int *)calloc((size_t)n + 1, sizeof(int)); /* input number of an input */
+  char *seen = (char *)calloc((size_t)n + 1, 1);
+  if (!depth || !first || !fan || !outs || !stack || !next || !seen) ok = 0;
+
+  if (ok) {
+    int used = 0;
+    /* nl->order lists every needed gate after its fan-in */
+    for (int i = 0; i < nl->norder; i++) {
+      const nl_signal *g = &nl->sigs[nl->order[i]];
+      int d = 0;
+      for (int k = 0; k < g->nfanin; k++)
+        if (depth[g->fanin[k]] > d) d = depth[g->fanin[k]];
+      depth[nl->order[i]] = d + 1;
+      first[nl->order[i]] = used;
+      memcpy(fan + used, g->fanin, (size_t)g->nfanin * sizeof(int));
+      used += g->nfanin;
+    }
+    for (int i = 0; i < nl->nsigs; i++)
+      if (nl->sigs[i].type != NL_INPUT && depth[i] > 0)
+        nl_sort_by_depth(fan + first[i], nl->sigs[i].nfanin, depth);
+    memcpy(outs, nl->outputs, (size_t)nl->noutputs * sizeof(int));
+    nl_sort_by_depth(outs, nl->noutputs, depth);
+
+    for (int k = 0; k < nl->ninputs; k++) next[nl->inputs[k]] = k; /* input number */
+    int npos = 0;
+    /* Marking a signal when it is popped, not when pushed, and pushing
+     * fan-ins last first visits the signals in the order of the recursive
+     * walk; a signal may then sit on the stack more than once. */
+    for (int o = 0; o < nl->noutputs; o++) {
+      int sp = 0;
+      stack[sp++] = outs[o];
+      while (sp > 0) {
+        int s = stack[--sp];
+        if (seen[s]) continue;
+        seen[s] = 1;
+        if (nl->sigs[s].type == NL_INPUT) {
+          pos[next[s]] = npos++;
+          continue;
+        }
+        for (int k = nl->sigs[s].nfanin - 1; k >= 0; k--) stack[sp++] = fan[first[s] + k];
+      }
+    }
+    for (int k = 0; k < nl->ninputs; k++)
+      if (!seen[nl->inputs[k]]) pos[k] = npos++;
+  }
+  free(depth);
+  free(first);
+  free(fan);
+  free(outs);
+  free(stack);
+  free(next);
+  free(seen);
+  return ok ? 0 : -1;
+}
+
 /* ---- public entry points ------------------------------------------------ */
 
 static inline void nl_free(netlist *nl) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-enum { APPLY, ITE, QUANT, APPEX, REPLACE, COMPOSE, RES, MISC, AND, OR };
+enum { APPLY, ITE, QUANT, APPEX, REPLACE, COMPOSE, RES, MISC, AND, OR, SHARED };
 
 template <typename Entry>
 bool all_empty(const BddCache *c) {
@@ -20,10 +20,20 @@ bool all_empty(const BddCache *c) {
   return true;
 }
 
+// The operator caches keep their first key word complemented, so that
+// zeroed memory is an empty cache: an empty entry starts with 0.
+template <typename Entry>
+bool all_zero_keys(const BddCache *c) {
+  const Entry *t = (const Entry *)c->table;
+  for (int i = 0; i < c->tablesize; i++)
+    if (t[i].a != 0) return false;
+  return true;
+}
+
 bool cache_empty(int i) {
   const BddCache *c = bdd_operator_cache(i);
   bool four = i != QUANT && i != REPLACE && i != AND && i != OR;
-  return four ? all_empty<BddCacheData4>(c) : all_empty<BddCacheData3>(c);
+  return four ? all_zero_keys<BddCacheData4>(c) : all_zero_keys<BddCacheData3>(c);
 }
 
 TEST(CacheRecord, InitResetResizeDoneThreeWord) {
@@ -123,6 +133,11 @@ TEST_F(Caches, CreatedLazilyByTheirFirstUser) {
   for (int i = 0; i < 10; i++) EXPECT_EQ(bdd_operator_cache(i)->table, nullptr) << i;
   bdd_or(bdd_ithvar(0), bdd_ithvar(1));
   EXPECT_EQ(bdd_operator_cache(OR)->tablesize, 503);
+  // Conjunction and disjunction share one table with room for both.
+  EXPECT_EQ(bdd_operator_cache(SHARED)->tablesize, 503);
+  bdd_and(bdd_ithvar(0), bdd_ithvar(1));
+  EXPECT_EQ(bdd_operator_cache(AND)->tablesize, 503);
+  EXPECT_EQ(bdd_operator_cache(SHARED)->tablesize, (int)bdd_prime_gte(503 + 503));
 }
 
 TEST_F(Caches, RatioResizesEveryCreatedCache) {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -275,6 +276,44 @@ std::vector<int> order_indices(const Net& net, const std::vector<std::string>& n
   return idx;
 }
 
+// The depth-first fan-in order, worked out recursively: order[level] = input
+// index.  Depth 0 for inputs, 1 + deepest fan-in for gates; outputs and each
+// gate's fan-ins are visited deepest first (stable), inputs numbered when
+// first reached, unreached inputs last in file order.
+std::vector<int> dfs_order(const Net& net) {
+  std::map<std::string, int> depth;
+  std::function<int(const std::string&)> depth_of = [&](const std::string& s) -> int {
+    auto g = net.gates.find(s);
+    if (g == net.gates.end()) return 0;
+    auto it = depth.find(s);
+    if (it != depth.end()) return it->second;
+    int d = 0;
+    for (auto& in : g->second.in) d = std::max(d, depth_of(in));
+    return depth[s] = d + 1;
+  };
+  auto deepest_first = [&](std::vector<std::string> v) {
+    std::stable_sort(v.begin(), v.end(),
+                     [&](const std::string& a, const std::string& b) { return depth_of(a) > depth_of(b); });
+    return v;
+  };
+  std::set<std::string> seen;
+  std::vector<int> order;
+  std::function<void(const std::string&)> walk = [&](const std::string& s) {
+    if (!seen.insert(s).second) return;
+    auto g = net.gates.find(s);
+    if (g != net.gates.end()) {
+      for (auto& in : deepest_first(g->second.in)) walk(in);
+      return;
+    }
+    for (size_t k = 0; k < net.inputs.size(); k++)
+      if (net.inputs[k] == s) order.push_back(static_cast<int>(k));
+  };
+  for (auto& o : deepest_first(net.outputs)) walk(o);
+  for (size_t k = 0; k < net.inputs.size(); k++)
+    if (!seen.count(net.inputs[k])) order.push_back(static_cast<int>(k));
+  return order;
+}
+
 // Checks one run of `circuit --order [flags] file` against the truth tables.
 void check_circuit_against_tables(const fs::path& file, const std::vector<std::string>& flags) {
   SCOPED_TRACE(file.string());
@@ -288,14 +327,16 @@ void check_circuit_against_tables(const fs::path& file, const std::vector<std::s
   CircuitReport rep = parse_circuit(r.out);
   ASSERT_EQ(rep.names.size(), net.outputs.size()) << r.out;
 
-  bool reverse = false, sift = false;
+  bool reverse = false, sift = false, dfs = false;
   for (auto& f : flags) {
     reverse |= f == "--reverse";
     sift |= f == "--sift";
+    dfs |= f == "--order=dfs";
   }
   std::vector<int> built_order;
   for (size_t k = 0; k < net.inputs.size(); k++)
     built_order.push_back(static_cast<int>(reverse ? net.inputs.size() - 1 - k : k));
+  if (dfs) built_order = dfs_order(net);
 
   for (size_t o = 0; o < net.outputs.size(); o++) {
     SCOPED_TRACE("output " + net.outputs[o]);
@@ -455,10 +496,34 @@ TEST(CircuitExample, RandomNetlistsMatchTruthTables) {
     write_file(file, random_netlist(rng, 3 + i % 8, 6 + static_cast<int>(rng() % 30)));
     std::vector<std::string> flags;
     if (i % 3 == 1) flags.push_back("--reverse");
+    if (i % 3 == 2) flags.push_back("--order=dfs");
     if (i % 2 == 1) flags.push_back("--sift");
     check_circuit_against_tables(file, flags);
     if (HasFatalFailure() || HasFailure()) break;
   }
+}
+
+TEST(CircuitExample, DfsOrderMatchesHandDerivedOrders) {
+  // Depths: g 1, z 1, y 2.  Walk y (deepest output): g before a, then d and
+  // b (equal depths keep fan-in order); z adds nothing; the output c comes
+  // next; e is never reached and comes last.
+  fs::path file = scratch_dir() / "dfs.bench";
+  write_file(file,
+             "INPUT(a)\nINPUT(b)\nINPUT(c)\nINPUT(d)\nINPUT(e)\n"
+             "OUTPUT(c)\nOUTPUT(z)\nOUTPUT(y)\n"
+             "y = AND(a, g)\nz = NOT(b)\ng = OR(d, b)\n");
+  // c17: N22 first (equal depths, file order); its deepest fan-in N16 leads
+  // through N11 to N3 and N6, then N2; N10 adds N1; N23 adds N7.
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {file.string(), {"d", "b", "a", "c", "e"}},
+      {data_file("c17.bench"), {"N3", "N6", "N2", "N1", "N7"}}};
+  for (auto& [path, expected] : cases) {
+    Result r = run("circuit", {"--quiet", "--order=dfs", "--order", path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(parse_circuit(r.out).order, expected) << path;
+    EXPECT_EQ(order_indices(parse_net(slurp(path)), expected), dfs_order(parse_net(slurp(path))));
+  }
+  check_circuit_against_tables(file, {"--order=dfs"});
 }
 
 TEST(CircuitExample, DotFileHoldsTheOutputsNodes) {

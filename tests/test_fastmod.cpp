@@ -236,7 +236,7 @@ TEST(FastModTable, CreationAndCollectionMatchModel) {
 // the plain remainder of its key's hash gives, also after the node table
 // (and with it every cache) has grown several times.
 TEST(FastModCache, EntriesSitInRemainderSlots) {
-  enum { APPLY = 0, AND = 8, OR = 9 };
+  enum { APPLY = 0, SHARED = 10 };
   start_engine(500, 100, 14);
   bdd_setcacheratio(3);
   const int initial = bdd_getallocnum();
@@ -255,24 +255,27 @@ TEST(FastModCache, EntriesSitInRemainderSlots) {
       bdd_delref(pool[k]);
       pool[k] = bdd_addref(r);
     }
-    for (int i : {AND, OR}) {
-      const BddCache *c = bdd_operator_cache(i);
-      if (c->table == nullptr) continue;
-      const BddCacheData3 *t = (const BddCacheData3 *)c->table;
-      for (int k = 0; k < c->tablesize; k++) {
-        if (t[k].a == -1) continue;
-        ASSERT_EQ(PAIR((unsigned)t[k].a, (unsigned)t[k].b) % (unsigned)c->tablesize, (unsigned)k)
-            << "cache " << i << " round " << round;
-        checked3++;
+    // Conjunction and disjunction share one table; a disjunction entry has
+    // bit 27 set in its (complemented) first key word.
+    {
+      const BddCache *c = bdd_operator_cache(SHARED);
+      if (c->table != nullptr) {
+        const BddCacheData3 *t = (const BddCacheData3 *)c->table;
+        for (int k = 0; k < c->tablesize; k++) {
+          if (t[k].a == 0) continue;
+          const unsigned l = (unsigned)~t[k].a & INDEX_MASK;
+          ASSERT_EQ(PAIR(l, (unsigned)t[k].b) % (unsigned)c->tablesize, (unsigned)k) << "round " << round;
+          checked3++;
+        }
       }
     }
     const BddCache *c = bdd_operator_cache(APPLY);
     if (c->table == nullptr) continue;
     const BddCacheData4 *t = (const BddCacheData4 *)c->table;
     for (int k = 0; k < c->tablesize; k++) {
-      if (t[k].a == -1) continue;
-      unsigned h = t[k].c == OP_NOT ? (unsigned)t[k].a
-                                    : TRIPLE((unsigned)t[k].a, (unsigned)t[k].b, (unsigned)t[k].c);
+      if (t[k].a == 0) continue;
+      unsigned h = t[k].c == OP_NOT ? (unsigned)~t[k].a
+                                    : TRIPLE((unsigned)~t[k].a, (unsigned)t[k].b, (unsigned)t[k].c);
       ASSERT_EQ(h % (unsigned)c->tablesize, (unsigned)k) << "apply cache round " << round;
       checked4++;
     }

@@ -152,13 +152,15 @@ TEST_F(Pairs, IdsAreRenumberedBeforeTheyOverflowTheTags) {
   EXPECT_EQ(c->id, 1);
   EXPECT_EQ(b->id, 2);
   EXPECT_EQ(a->id, 3);
-  // Every cache was emptied: a (now id 3) must not get b's old answer...
+  // Every cache was emptied: a (now id 3) must not get b's old answer
+  // (the operator caches keep their first key word complemented, so an
+  // empty entry starts with 0)...
   for (int i = 0; i < 10; i++) {
     const BddCache *k = bdd_operator_cache(i);
     if (k->table == NULL) continue;
     const int *words = (const int *)k->table;
     int stride = (i == 2 || i == 4 || i == 8 || i == 9) ? 3 : 4;
-    for (int s = 0; s < k->tablesize; s++) EXPECT_EQ(words[s * stride], -1) << "cache " << i;
+    for (int s = 0; s < k->tablesize; s++) EXPECT_EQ(words[s * stride], 0) << "cache " << i;
   }
   // ... and substitutions stay right under the new ids.
   EXPECT_EQ(bdd_replace(f, a), want);

@@ -608,6 +608,45 @@ TEST_F(Reorder, GainMatchesTheLiveCounts) {
   bdd_delref(inner2);
 }
 
+// Roots for the probe below: the held BDDs and every variable node.
+std::vector<BDD> probe_roots;
+int probe_mismatches = 0, probe_calls = 0;
+
+// The size every strategy measures after each move must be the nodes still
+// reachable (plus the two constants): an exchange frees the nodes of the
+// lower variable that lost their last parent, and nothing else.
+int reachable_probe() {
+  std::vector<BDD> roots = probe_roots;
+  for (int v = 0; v < bdd_varnum(); v++) {
+    roots.push_back(bdd_ithvar(v));
+    roots.push_back(bdd_nithvar(v));
+  }
+  int live = bdd_getnodenum();
+  if (live != bdd_anodecount(roots.data(), (int)roots.size()) + 2) probe_mismatches++;
+  probe_calls++;
+  return live;
+}
+
+TEST_F(Reorder, EveryMoveLeavesExactlyTheReachableNodes) {
+  start_engine(20000, 1000, 10);
+  std::mt19937 rng(5);
+  Pool p = random_pool(rng, 10, 20, 7);
+  probe_roots.clear();
+  for (const oracle::Formula &f : p.fs) probe_roots.push_back(f.bdd);
+  probe_roots.push_back(equality(5));
+  bdd_varblockall();
+  bddsizehandler old = bdd_reorder_probe(reachable_probe);
+  probe_mismatches = probe_calls = 0;
+  for (int method : {REORDER_SIFT, REORDER_WIN3ITE, REORDER_RANDOM}) bdd_reorder(method);
+  bdd_reorder_probe(old);
+  EXPECT_GT(probe_calls, 100);
+  EXPECT_EQ(probe_mismatches, 0);
+  p.check("after the passes");
+  EXPECT_TRUE(is_equality(probe_roots.back(), 5));
+  bdd_delref(probe_roots.back());
+  p.release();
+}
+
 TEST_F(Reorder, PassFiguresMatchLiveCountsWithNestedRoots) {
   // After a run a root's children can have higher indices than the root;
   // holding such pairs as roots, later runs meet roots through other roots

@@ -202,8 +202,9 @@ extern "C" {
 int varset2vartable(BDD var);
 int varset2svartable(BDD cube);
 BDD bdd_correctify(int level, BDD l, BDD h);
-/* Cache instance i (0..9, in management order) and the current creation
- * size; for tests and statistics. */
+/* Cache instance i (0..9, in management order; 10 is the table that
+ * conjunction and disjunction share) and the current creation size; for
+ * tests and statistics. */
 const BddCache *bdd_operator_cache(int i);
 int bdd_operator_cachesize(void);
 /* Allocation failure injection: the allocation made when the counter

@@ -124,9 +124,14 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
 
   // Reserve address space up front so growth within the reservation never
   // moves the table; pages are only touched as slots are initialised.
+  // On a large-page boundary, so that the first slots, which every run
+  // touches, lie in large pages too: small pages there cost a fault each.
   alloced = nullptr;
-  if (MAX_ALLOC_NODES > 0 && MAX_ALLOC_NODES >= bddnodesize)
-    alloced = (BddNode *)malloc(sizeof(BddNode) * (size_t)MAX_ALLOC_NODES);
+  if (MAX_ALLOC_NODES > 0 && MAX_ALLOC_NODES >= bddnodesize) {
+    void *block = nullptr;
+    if (posix_memalign(&block, (size_t)2 << 20, sizeof(BddNode) * (size_t)MAX_ALLOC_NODES) == 0)
+      alloced = (BddNode *)block;
+  }
   if (alloced == nullptr) {
     alloced = (BddNode *)malloc(sizeof(BddNode) * (size_t)bddnodesize);
     if (alloced == nullptr) {
@@ -224,9 +229,17 @@ extern "C" BDD bdd_makenode(unsigned int level, BDD low, BDD high) {
 }
 
 // Called by makenode with the node absent from its chain and no free slot.
+// The operands are protected here, for the collection, so that callers
+// need not keep both on the reference stack around every creation.
 __attribute__((noinline, cold)) BDD makenode_slow(unsigned level, BDD low, BDD high) {
   if (bdderrorcond) return 0;
+  const bool protect = bddrefstacktop != nullptr && bddrefstacktop + 2 <= bddrefstackend;
+  if (protect) {
+    PUSHREF(low);
+    PUSHREF(high);
+  }
   bdd_gbc();
+  if (protect) POPREF(2);
   if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && bdd_reorder_ready())
     longjmp(bddexception, 1);
   if ((long long)bddfreenum * 100 / bddnodesize <= minfreenodes) bdd_noderesize(1);
@@ -569,18 +582,43 @@ extern "C" void bdd_gbc(void) {
   }
 }
 
+// Bucket of a live node, or NOT_LIVE for a free slot.
+static inline unsigned rehash_bucket(int n) {
+  if (ISFREE(n)) return NOT_LIVE;
+  return NODEHASH(LEVEL(n), LOW(n), HIGH(n));
+}
+
+// As the sweep: buckets are worked out SWEEP_AHEAD nodes early and their
+// heads fetched meanwhile.  Linking changes only hash and next fields, never
+// the words a bucket is computed from.
 extern "C" void bdd_gbc_rehash(void) {
-  bddfreepos = 0;
-  bddfreenum = 0;
-  for (int n = bddnodesize - 1; n >= 2; n--) {
-    if (!ISFREE(n)) {
-      link_into_bucket(n);
+  const int size = bddnodesize;
+  BddNode *const nodes = bddnodes;
+  unsigned ahead[SWEEP_AHEAD];
+  for (int k = 0; k < SWEEP_AHEAD; k++) {
+    const int n = size - 1 - k;
+    if (n >= 2) ahead[n % SWEEP_AHEAD] = rehash_bucket(n);
+  }
+  int freepos = 0, freenum = 0;
+  for (int n = size - 1; n >= 2; n--) {
+    const unsigned b = ahead[n % SWEEP_AHEAD];
+    const int m = n - SWEEP_AHEAD;
+    if (m >= 2) {
+      const unsigned bm = rehash_bucket(m);
+      ahead[m % SWEEP_AHEAD] = bm;
+      if (bm != NOT_LIVE) __builtin_prefetch(&nodes[bm], 1);
+    }
+    if (b != NOT_LIVE) {
+      SETNEXT(n, HASHHEAD((int)b));
+      SETHASHHEAD((int)b, n);
     } else {
-      bddnodes[n].word1 = (unsigned)bddfreepos;
-      bddfreepos = n;
-      bddfreenum++;
+      nodes[n].word1 = (unsigned)freepos;
+      freepos = n;
+      freenum++;
     }
   }
+  bddfreepos = freepos;
+  bddfreenum = freenum;
 }
 
 // ---------------------------------------------------------------------------

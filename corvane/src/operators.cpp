@@ -11,10 +11,18 @@
 
 /* An operator cache with the divisor of its slot computation; slotmod is
  * renewed by cache_create and bdd_operator_noderesize, the only places
- * that size these caches. */
+ * that size these caches.  block is the allocation the table lies in. */
 struct OpCache : BddCache {
   FastMod slotmod;
+  void *block;
 };
+
+/* The operator caches store the first key word complemented, so that an
+ * entry of zeros is empty (it stands for a = -1, which no lookup asks for).
+ * Fresh zeroed memory is then an empty cache as it is: a new or resized
+ * cache costs no pass over its entries, and its pages are only touched, and
+ * made resident, as entries are used. */
+static inline int KEYA(int a) { return ~a; }
 
 static OpCache applycache;   /* apply codes 1,3..9; negation (10); simplify (11) */
 static OpCache itecache;
@@ -93,13 +101,108 @@ static void renew_slotmod(BddCache *c) {
   static_cast<OpCache *>(c)->slotmod = FASTMOD_FOR((unsigned)c->tablesize);
 }
 
-static int cache_create(BddCache *c) {
+static int cache_index(const BddCache *c) {
   int i = 0;
   while (caches[i] != c) i++;
-  int err = fourword[i] ? BddCache4_init(c, cachesize) : BddCache3_init(c, cachesize);
-  renew_slotmod(c);
+  return i;
+}
+
+/* Conjunction and disjunction share one table, as large as the two caches
+ * together: whichever of the two runs has all of it (a gate of a netlist
+ * is one or the other).  The records andcache and orcache keep their own
+ * sizes, by which the shared table is sized, and point into it; an entry
+ * of disjunction carries OR_TAG in its first key word (node indices have
+ * 27 bits). */
+static OpCache binpool;
+static const int OR_TAG = 1 << 27;
+
+static inline bool is_bin(const BddCache *c) { return c == &andcache || c == &orcache; }
+
+static void opcache_free(OpCache *oc) {
+  free(oc->block);
+  oc->block = NULL;
+  oc->table = NULL;
+  oc->tablesize = 0;
+  renew_slotmod(oc);
+}
+
+/* Tables of at least this size start on a large-page boundary, so that all
+ * of them can be mapped with large pages. */
+static const size_t LARGE_PAGE = (size_t)2 << 20;
+
+/* Gives oc a fresh, empty table of n entries of the given size. */
+static int opcache_alloc(OpCache *oc, unsigned n, size_t entry) {
+  opcache_free(oc);
+  const size_t bytes = (size_t)n * entry;
+  const size_t pad = bytes >= LARGE_PAGE ? LARGE_PAGE : 0;
+  void *block = NULL;
+  if (bddcache_failafter < 0 || bddcache_failafter-- != 0) block = calloc(1, bytes + pad);
+  if (block == NULL) return bdd_error(BDD_ERR_MEMORY);
+  char *table = (char *)block;
+  if (pad) {
+    table = (char *)(((uintptr_t)block + pad - 1) & ~(uintptr_t)(pad - 1));
+    advise_large_pages(table, bytes);
+  }
+  oc->block = block;
+  oc->table = table;
+  oc->tablesize = (int)n;
+  renew_slotmod(oc);
+  return 0;
+}
+
+/* Rebuilds the shared table for the sizes of the binary caches that exist
+ * (a nonzero tablesize); its contents are dropped. */
+static int binpool_rebuild(void) {
+  const unsigned sum = (unsigned)andcache.tablesize + (unsigned)orcache.tablesize;
+  int err = sum == 0 ? 0 : opcache_alloc(&binpool, bdd_prime_gte(sum), sizeof(BddCacheData3));
+  if (sum == 0) opcache_free(&binpool);
+  OpCache *const bins[2] = {&andcache, &orcache};
+  for (OpCache *c : bins) {
+    if (err < 0) c->tablesize = 0;
+    c->table = c->tablesize ? binpool.table : NULL;
+    renew_slotmod(c);
+  }
   return err;
 }
+
+static void opcache_done(BddCache *c) {
+  if (is_bin(c)) {
+    c->table = NULL;
+    c->tablesize = 0;
+    renew_slotmod(c);
+    if (andcache.table == NULL && orcache.table == NULL) opcache_free(&binpool);
+    return;
+  }
+  opcache_free(static_cast<OpCache *>(c));
+}
+
+/* Creates (or recreates, dropping the contents) cache c with room for the
+ * smallest prime of at least size entries, as the cache records do. */
+static int opcache_init(BddCache *c, int size) {
+  if (size < 3) size = 3;
+  const unsigned n = bdd_prime_gte((unsigned)size);
+  if (is_bin(c)) {
+    c->tablesize = (int)n;
+    return binpool_rebuild();
+  }
+  return opcache_alloc(static_cast<OpCache *>(c), n,
+                       fourword[cache_index(c)] ? sizeof(BddCacheData4) : sizeof(BddCacheData3));
+}
+
+template <typename Entry>
+static void clear_first_words(BddCache *c) {
+  Entry *t = (Entry *)c->table;
+  for (int i = 0; i < c->tablesize; i++) t[i].a = 0;
+}
+
+static void opcache_reset(BddCache *c) {
+  if (c->table == NULL) return;
+  if (is_bin(c)) clear_first_words<BddCacheData3>(&binpool);
+  else if (fourword[cache_index(c)]) clear_first_words<BddCacheData4>(c);
+  else clear_first_words<BddCacheData3>(c);
+}
+
+static int cache_create(BddCache *c) { return opcache_init(c, cachesize); }
 
 /* Slot h mod tablesize, computed with the cache's FastMod. */
 static inline BddCacheData3 *slot3(OpCache &c, unsigned h) {
@@ -166,23 +269,16 @@ void bdd_operator_done(void) {
   free(quantvarset);
   quantvarset = NULL;
   quantvarsetsize = 0;
-  for (int i = 0; i < NCACHES; i++) {
-    if (caches[i]->table == NULL) continue;
-    if (fourword[i]) BddCache4_done(caches[i]);
-    else BddCache3_done(caches[i]);
-    renew_slotmod(caches[i]);
-  }
+  for (int i = 0; i < NCACHES; i++)
+    if (caches[i]->table != NULL) opcache_done(caches[i]);
   free(supportSet);
   supportSet = NULL;
   supportSize = 0;
 }
 
 void bdd_operator_reset(void) {
-  for (int i = 0; i < NCACHES; i++) {
-    if (caches[i]->table == NULL) continue;
-    if (fourword[i]) BddCache4_reset(caches[i]);
-    else BddCache3_reset(caches[i]);
-  }
+  for (int i = 0; i < NCACHES; i++)
+    if (caches[i] != &orcache || andcache.table == NULL) opcache_reset(caches[i]);
 }
 
 void bdd_operator_varresize(void) {
@@ -193,7 +289,7 @@ void bdd_operator_varresize(void) {
   quantvarsetsize = 0;
   quantvarset_ensure();
   quantvarsetID = 0;
-  if (misccache.table != NULL) BddCache4_reset(&misccache);
+  opcache_reset(&misccache);
 }
 
 void bdd_operator_noderesize(void) {
@@ -203,9 +299,7 @@ void bdd_operator_noderesize(void) {
     if (caches[i]->table == NULL) continue;
     /* A failed resize leaves the cache absent; it is created again on
      * its next use. */
-    if (fourword[i]) BddCache4_resize(caches[i], newsize);
-    else BddCache3_resize(caches[i], newsize);
-    renew_slotmod(caches[i]);
+    opcache_init(caches[i], newsize);
   }
   cachesize = newsize;
 }
@@ -224,7 +318,10 @@ void checkresize(void) {
   bddresized = 0;
 }
 
-const BddCache *bdd_operator_cache(int i) { return (i >= 0 && i < NCACHES) ? caches[i] : NULL; }
+const BddCache *bdd_operator_cache(int i) {
+  if (i == NCACHES) return &binpool;
+  return (i >= 0 && i < NCACHES) ? caches[i] : NULL;
+}
 int bdd_operator_cachesize(void) { return cachesize; }
 
 }  // extern "C"
@@ -317,31 +414,64 @@ static const int oprres[10][4] = {
     {1, 0, 1, 1},  // invimp
 };
 
+/* The Shannon step of the binary recursions: the cofactors of l and r on
+ * the top level of the two, and that level. */
+struct Cofactors {
+  BDD l0, l1, r0, r1;
+  unsigned level;
+};
+static inline Cofactors cofactors(BDD l, BDD r) {
+  Cofactors c;
+  const unsigned ll = LEVEL(l), lr = LEVEL(r);
+  c.level = ll < lr ? ll : lr;
+  if (ll == c.level) {
+    c.l0 = LOW(l);
+    c.l1 = HIGH(l);
+  } else {
+    c.l0 = c.l1 = l;
+  }
+  if (lr == c.level) {
+    c.r0 = LOW(r);
+    c.r1 = HIGH(r);
+  } else {
+    c.r0 = c.r1 = r;
+  }
+  return c;
+}
+
 static BDD and_rec(BDD l, BDD r) {
   if (l == r) return r;
   if (l == 0 || r == 0) return 0;
   if (l == 1) return r;
   if (r == 1) return l;
   prefetch_nodes(l, r);
-  BddCacheData3 *e = slot3(andcache, PAIR((unsigned)l, (unsigned)r));
-  if (e->a == l && e->b == r) return e->res;
-  unsigned ll = LEVEL(l), lr = LEVEL(r), lev;
+  BddCacheData3 *e = slot3(binpool, PAIR((unsigned)l, (unsigned)r));
+  if (e->a == KEYA(l) && e->b == r) return e->res;
+  /* Node creation protects its own operands during a collection, so only
+   * the low result needs the reference stack, and only while the high
+   * half runs. */
+  const unsigned ll = LEVEL(l), lr = LEVEL(r);
+  unsigned lev;
+  BDD low, high;
   if (ll == lr) {
-    PUSHREF(and_rec(LOW(l), LOW(r)));
-    PUSHREF(and_rec(HIGH(l), HIGH(r)));
+    low = and_rec(LOW(l), LOW(r));
+    PUSHREF(low);
+    high = and_rec(HIGH(l), HIGH(r));
     lev = ll;
   } else if (ll < lr) {
-    PUSHREF(and_rec(LOW(l), r));
-    PUSHREF(and_rec(HIGH(l), r));
+    low = and_rec(LOW(l), r);
+    PUSHREF(low);
+    high = and_rec(HIGH(l), r);
     lev = ll;
   } else {
-    PUSHREF(and_rec(l, LOW(r)));
-    PUSHREF(and_rec(l, HIGH(r)));
+    low = and_rec(l, LOW(r));
+    PUSHREF(low);
+    high = and_rec(l, HIGH(r));
     lev = lr;
   }
-  BDD res = makenode(lev, READREF(2), READREF(1));
-  POPREF(2);
-  e->a = l;
+  POPREF(1);
+  const BDD res = makenode(lev, low, high);
+  e->a = KEYA(l);
   e->b = r;
   e->res = res;
   return res;
@@ -353,25 +483,30 @@ static BDD or_rec(BDD l, BDD r) {
   if (l == 0) return r;
   if (r == 0) return l;
   prefetch_nodes(l, r);
-  BddCacheData3 *e = slot3(orcache, PAIR((unsigned)l, (unsigned)r));
-  if (e->a == l && e->b == r) return e->res;
-  unsigned ll = LEVEL(l), lr = LEVEL(r), lev;
+  BddCacheData3 *e = slot3(binpool, PAIR((unsigned)l, (unsigned)r));
+  if (e->a == KEYA(l | OR_TAG) && e->b == r) return e->res;
+  const unsigned ll = LEVEL(l), lr = LEVEL(r);
+  unsigned lev;
+  BDD low, high;
   if (ll == lr) {
-    PUSHREF(or_rec(LOW(l), LOW(r)));
-    PUSHREF(or_rec(HIGH(l), HIGH(r)));
+    low = or_rec(LOW(l), LOW(r));
+    PUSHREF(low);
+    high = or_rec(HIGH(l), HIGH(r));
     lev = ll;
   } else if (ll < lr) {
-    PUSHREF(or_rec(LOW(l), r));
-    PUSHREF(or_rec(HIGH(l), r));
+    low = or_rec(LOW(l), r);
+    PUSHREF(low);
+    high = or_rec(HIGH(l), r);
     lev = ll;
   } else {
-    PUSHREF(or_rec(l, LOW(r)));
-    PUSHREF(or_rec(l, HIGH(r)));
+    low = or_rec(l, LOW(r));
+    PUSHREF(low);
+    high = or_rec(l, HIGH(r));
     lev = lr;
   }
-  BDD res = makenode(lev, READREF(2), READREF(1));
-  POPREF(2);
-  e->a = l;
+  POPREF(1);
+  const BDD res = makenode(lev, low, high);
+  e->a = KEYA(l | OR_TAG);
   e->b = r;
   e->res = res;
   return res;
@@ -401,24 +536,14 @@ static BDD apply_rec0(BDD l, BDD r) {
   if (l < 2 && r < 2) return oprres[applyop][(l << 1) | r];
   prefetch_nodes(l, r);
   BddCacheData4 *e = slot4(applycache, TRIPLE((unsigned)l, (unsigned)r, (unsigned)applyop));
-  if (e->a == l && e->b == r && e->c == applyop) return e->res;
-  unsigned ll = LEVEL(l), lr = LEVEL(r), lev;
-  if (ll == lr) {
-    PUSHREF(apply_rec0(LOW(l), LOW(r)));
-    PUSHREF(apply_rec0(HIGH(l), HIGH(r)));
-    lev = ll;
-  } else if (ll < lr) {
-    PUSHREF(apply_rec0(LOW(l), r));
-    PUSHREF(apply_rec0(HIGH(l), r));
-    lev = ll;
-  } else {
-    PUSHREF(apply_rec0(l, LOW(r)));
-    PUSHREF(apply_rec0(l, HIGH(r)));
-    lev = lr;
-  }
-  BDD res = makenode(lev, READREF(2), READREF(1));
-  POPREF(2);
-  e->a = l;
+  if (e->a == KEYA(l) && e->b == r && e->c == applyop) return e->res;
+  const Cofactors c = cofactors(l, r);
+  const BDD low = apply_rec0(c.l0, c.r0);
+  PUSHREF(low);
+  const BDD high = apply_rec0(c.l1, c.r1);
+  POPREF(1);
+  const BDD res = makenode(c.level, low, high);
+  e->a = KEYA(l);
   e->b = r;
   e->c = applyop;
   e->res = res;
@@ -444,12 +569,14 @@ static BDD not_rec(BDD r) {
   if (r == 1) return 0;
   __builtin_prefetch(&bddnodes[r]);
   BddCacheData4 *e = slot4(applycache, (unsigned)r);
-  if (e->a == r && e->c == OP_NOT) return e->res;
-  PUSHREF(not_rec(LOW(r)));
-  PUSHREF(not_rec(HIGH(r)));
-  BDD res = makenode(LEVEL(r), READREF(2), READREF(1));
-  POPREF(2);
-  e->a = r;
+  if (e->a == KEYA(r) && e->c == OP_NOT) return e->res;
+  const BDD r0 = LOW(r), r1 = HIGH(r);
+  const BDD low = not_rec(r0);
+  PUSHREF(low);
+  const BDD high = not_rec(r1);
+  POPREF(1);
+  const BDD res = makenode(LEVEL(r), low, high);
+  e->a = KEYA(r);
   e->c = OP_NOT;
   e->res = res;
   return res;
@@ -462,7 +589,7 @@ static BDD ite_rec(BDD f, BDD g, BDD h) {
   if (g == 1 && h == 0) return f;
   if (g == 0 && h == 1) return not_rec(f);
   BddCacheData4 *e = slot4(itecache, TRIPLE((unsigned)f, (unsigned)g, (unsigned)h));
-  if (e->a == f && e->b == g && e->c == h) return e->res;
+  if (e->a == KEYA(f) && e->b == g && e->c == h) return e->res;
   unsigned lf = LEVEL(f), lg = LEVEL(g), lh = LEVEL(h);
   unsigned m = lf < lg ? lf : lg;
   if (lh < m) m = lh;
@@ -473,7 +600,7 @@ static BDD ite_rec(BDD f, BDD g, BDD h) {
   PUSHREF(ite_rec(f1, g1, h1));
   BDD res = makenode(m, READREF(2), READREF(1));
   POPREF(2);
-  e->a = f;
+  e->a = KEYA(f);
   e->b = g;
   e->c = h;
   e->res = res;
@@ -608,14 +735,14 @@ extern "C" int varset2svartable(BDD cube) {
 static BDD quant_rec(BDD n) {
   if (n < 2 || (int)LEVEL(n) > quantlast) return n;
   BddCacheData3 *e = slot3(quantcache, (unsigned)n);
-  if (e->a == n && e->b == quantid) return e->res;
+  if (e->a == KEYA(n) && e->b == quantid) return e->res;
   PUSHREF(quant_rec(LOW(n)));
   PUSHREF(quant_rec(HIGH(n)));
   BDD res;
   if (quantvarset[LEVEL(n)] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
   else res = makenode(LEVEL(n), READREF(2), READREF(1));
   POPREF(2);
-  e->a = n;
+  e->a = KEYA(n);
   e->b = quantid;
   e->res = res;
   return res;
@@ -625,7 +752,7 @@ static BDD unique_rec(BDD r, BDD var) {
   if (LEVEL(r) > LEVEL(var)) return 0;
   if (r < 2 || var < 2) return r;
   BddCacheData3 *e = slot3(quantcache, (unsigned)r);
-  if (e->a == r && e->b == quantid) return e->res;
+  if (e->a == KEYA(r) && e->b == quantid) return e->res;
   BDD res;
   if (LEVEL(r) == LEVEL(var)) {
     PUSHREF(unique_rec(LOW(r), HIGH(var)));
@@ -637,7 +764,7 @@ static BDD unique_rec(BDD r, BDD var) {
     res = makenode(LEVEL(r), READREF(2), READREF(1));
   }
   POPREF(2);
-  e->a = r;
+  e->a = KEYA(r);
   e->b = quantid;
   e->res = res;
   return res;
@@ -679,7 +806,7 @@ static BDD appquant_rec0(BDD l, BDD r) {
     return res;
   }
   BddCacheData4 *e = slot4(appexcache, PAIR((unsigned)l, (unsigned)r));
-  if (e->a == l && e->b == r && e->c == appexid) return e->res;
+  if (e->a == KEYA(l) && e->b == r && e->c == appexid) return e->res;
   unsigned lev;
   if (ll == lr) {
     PUSHREF(appquant_rec0(LOW(l), LOW(r)));
@@ -698,7 +825,7 @@ static BDD appquant_rec0(BDD l, BDD r) {
   if (quantvarset[lev] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
   else res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
-  e->a = l;
+  e->a = KEYA(l);
   e->b = r;
   e->c = appexid;
   e->res = res;
@@ -712,7 +839,7 @@ static BDD relprod_rec(BDD l, BDD r) {
   unsigned ll = LEVEL(l), lr = LEVEL(r);
   if ((int)ll > quantlast && (int)lr > quantlast) return and_rec(l, r);
   BddCacheData4 *e = slot4(appexcache, PAIR((unsigned)l, (unsigned)r));
-  if (e->a == l && e->b == r && e->c == appexid) return e->res;
+  if (e->a == KEYA(l) && e->b == r && e->c == appexid) return e->res;
   unsigned lev;
   if (ll == lr) {
     PUSHREF(relprod_rec(LOW(l), LOW(r)));
@@ -731,7 +858,7 @@ static BDD relprod_rec(BDD l, BDD r) {
   if (quantvarset[lev] == quantvarsetID) res = or_rec(READREF(2), READREF(1));
   else res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
-  e->a = l;
+  e->a = KEYA(l);
   e->b = r;
   e->c = appexid;
   e->res = res;
@@ -760,7 +887,7 @@ static BDD appuni_rec(BDD l, BDD r, BDD var) {
     return res;
   }
   BddCacheData4 *e = slot4(appexcache, PAIR((unsigned)l, (unsigned)r));
-  if (e->a == l && e->b == r && e->c == appexid) return e->res;
+  if (e->a == KEYA(l) && e->b == r && e->c == appexid) return e->res;
   unsigned top = ll < lr ? ll : lr;
   BDD l0 = ll == top ? LOW(l) : l, l1 = ll == top ? HIGH(l) : l;
   BDD r0 = lr == top ? LOW(r) : r, r1 = lr == top ? HIGH(r) : r;
@@ -775,7 +902,7 @@ static BDD appuni_rec(BDD l, BDD r, BDD var) {
     res = makenode(top, READREF(2), READREF(1));
   }
   POPREF(2);
-  e->a = l;
+  e->a = KEYA(l);
   e->b = r;
   e->c = appexid;
   e->res = res;
@@ -891,12 +1018,12 @@ extern "C" BDD bdd_correctify(int level, BDD l, BDD h) {
 static BDD replace_rec(BDD r) {
   if (r < 2 || (int)LEVEL(r) > replacelast) return r;
   BddCacheData3 *e = slot3(replacecache, (unsigned)r);
-  if (e->a == r && e->b == replaceid) return e->res;
+  if (e->a == KEYA(r) && e->b == replaceid) return e->res;
   PUSHREF(replace_rec(LOW(r)));
   PUSHREF(replace_rec(HIGH(r)));
   BDD res = bdd_correctify((int)LEVEL(replacepair[LEVEL(r)]), READREF(2), READREF(1));
   POPREF(2);
-  e->a = r;
+  e->a = KEYA(r);
   e->b = replaceid;
   e->res = res;
   return res;
@@ -905,7 +1032,7 @@ static BDD replace_rec(BDD r) {
 static BDD compose_rec(BDD f, BDD g) {
   if ((int)LEVEL(f) > composelevel) return f;
   BddCacheData4 *e = slot4(composecache, PAIR((unsigned)f, (unsigned)g));
-  if (e->a == f && e->b == g && e->c == replaceid) return e->res;
+  if (e->a == KEYA(f) && e->b == g && e->c == replaceid) return e->res;
   BDD res;
   unsigned lf = LEVEL(f), lg = LEVEL(g);
   if ((int)lf == composelevel) {
@@ -928,7 +1055,7 @@ static BDD compose_rec(BDD f, BDD g) {
     res = makenode(lev, READREF(2), READREF(1));
     POPREF(2);
   }
-  e->a = f;
+  e->a = KEYA(f);
   e->b = g;
   e->c = replaceid;
   e->res = res;
@@ -938,12 +1065,12 @@ static BDD compose_rec(BDD f, BDD g) {
 static BDD veccompose_rec(BDD f) {
   if ((int)LEVEL(f) > replacelast) return f;
   BddCacheData3 *e = slot3(replacecache, (unsigned)f);
-  if (e->a == f && e->b == replaceid) return e->res;
+  if (e->a == KEYA(f) && e->b == replaceid) return e->res;
   PUSHREF(veccompose_rec(LOW(f)));
   PUSHREF(veccompose_rec(HIGH(f)));
   BDD res = ite_rec(replacepair[LEVEL(f)], READREF(1), READREF(2));
   POPREF(2);
-  e->a = f;
+  e->a = KEYA(f);
   e->b = replaceid;
   e->res = res;
   return res;
@@ -1016,7 +1143,7 @@ BDD bdd_veccompose(BDD f, bddPair *pair) {
 static BDD restrict_rec(BDD r) {
   if (r < 2 || (int)LEVEL(r) > quantlast) return r;
   BddCacheData4 *e = slot4(rescache, PAIR((unsigned)r, (unsigned)miscid));
-  if (e->a == r && e->c == miscid) return e->res;
+  if (e->a == KEYA(r) && e->c == miscid) return e->res;
   int m = quantvarset[LEVEL(r)];
   BDD res;
   if (m == quantvarsetID) {
@@ -1029,7 +1156,7 @@ static BDD restrict_rec(BDD r) {
     res = makenode(LEVEL(r), READREF(2), READREF(1));
     POPREF(2);
   }
-  e->a = r;
+  e->a = KEYA(r);
   e->c = miscid;
   e->res = res;
   return res;
@@ -1040,7 +1167,7 @@ static BDD constrain_rec(BDD f, BDD k) {
   if (k == f) return 1;
   if (k == 0) return 0;
   BddCacheData4 *e = slot4(rescache, PAIR((unsigned)f, (unsigned)k));
-  if (e->a == f && e->b == k && e->c == miscid) return e->res;
+  if (e->a == KEYA(f) && e->b == k && e->c == miscid) return e->res;
   unsigned lf = LEVEL(f), lk = LEVEL(k);
   BDD res;
   if (lf == lk) {
@@ -1067,7 +1194,7 @@ static BDD constrain_rec(BDD f, BDD k) {
       POPREF(2);
     }
   }
-  e->a = f;
+  e->a = KEYA(f);
   e->b = k;
   e->c = miscid;
   e->res = res;
@@ -1079,7 +1206,7 @@ static BDD simplify_rec(BDD f, BDD d) {
   if (d == f) return 1;
   if (d == 0) return 0;
   BddCacheData4 *e = slot4(applycache, TRIPLE((unsigned)f, (unsigned)d, OP_SIMPLIFY));
-  if (e->a == f && e->b == d && e->c == OP_SIMPLIFY) return e->res;
+  if (e->a == KEYA(f) && e->b == d && e->c == OP_SIMPLIFY) return e->res;
   unsigned lf = LEVEL(f), ld = LEVEL(d);
   BDD res;
   if (lf == ld) {
@@ -1101,7 +1228,7 @@ static BDD simplify_rec(BDD f, BDD d) {
     res = makenode(lf, READREF(2), READREF(1));
     POPREF(2);
   }
-  e->a = f;
+  e->a = KEYA(f);
   e->b = d;
   e->c = OP_SIMPLIFY;
   e->res = res;
@@ -1328,14 +1455,14 @@ void bdd_allsat(BDD r, bddallsathandler handler) {
 static double satcount_rec(BDD n) {
   if (n < 2) return n;
   BddCacheData4 *e = slot4(misccache, (unsigned)n);
-  if (e->a == n && e->b == miscid) return entry_double(e);
+  if (e->a == KEYA(n) && e->b == miscid) return entry_double(e);
   unsigned lev = LEVEL(n);
   BDD lo = LOW(n), hi = HIGH(n);
   /* Scaling by a power of two is exact, so ldexp gives the same value as
    * multiplying by pow(2, e), without the cost of pow. */
   double size = ldexp(satcount_rec(lo), (int)LEVEL(lo) - (int)lev - 1);
   size += ldexp(satcount_rec(hi), (int)LEVEL(hi) - (int)lev - 1);
-  e->a = n;
+  e->a = KEYA(n);
   e->b = miscid;
   set_entry_double(e, size);
   return size;
@@ -1345,7 +1472,7 @@ static double satcountln_rec(BDD n) {
   if (n == 0) return -1.0;
   if (n == 1) return 0.0;
   BddCacheData4 *e = slot4(misccache, (unsigned)n);
-  if (e->a == n && e->b == miscid) return entry_double(e);
+  if (e->a == KEYA(n) && e->b == miscid) return entry_double(e);
   int lev = (int)LEVEL(n);
   double s1 = satcountln_rec(LOW(n));
   if (s1 >= 0.0) s1 += (int)LEVEL(LOW(n)) - lev - 1;
@@ -1356,7 +1483,7 @@ static double satcountln_rec(BDD n) {
   else if (s2 < 0.0) size = s1;
   else if (s1 < s2) size = s2 + log(pow(2.0, s1 - s2) + 1.0) / 0.6931471805599453;
   else size = s1 + log(pow(2.0, s2 - s1) + 1.0) / 0.6931471805599453;
-  e->a = n;
+  e->a = KEYA(n);
   e->b = miscid;
   set_entry_double(e, size);
   return size;
@@ -1365,9 +1492,9 @@ static double satcountln_rec(BDD n) {
 static double pathcount_rec(BDD n) {
   if (n < 2) return n;
   BddCacheData4 *e = slot4(misccache, (unsigned)n);
-  if (e->a == n && e->b == miscid) return entry_double(e);
+  if (e->a == KEYA(n) && e->b == miscid) return entry_double(e);
   double size = pathcount_rec(LOW(n)) + pathcount_rec(HIGH(n));
-  e->a = n;
+  e->a = KEYA(n);
   e->b = miscid;
   set_entry_double(e, size);
   return size;

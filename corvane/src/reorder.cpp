@@ -292,6 +292,35 @@ static void reorder_putback(int list, int var0) {
   }
 }
 
+/* Removes live node n from the chain of its bucket. */
+static void unlink_chain(int n) {
+  const int b = region_bucket(VAR(n), LOW(n), HIGH(n));
+  int cur = HASHHEAD(b);
+  if (cur == n) {
+    SETHASHHEAD(b, NEXT(n));
+    return;
+  }
+  while (cur != 0 && NEXT(cur) != n) cur = NEXT(cur);
+  if (cur != 0) SETNEXT(cur, NEXT(n));
+}
+
+/* Drops one parent of f.  A node of var1 that loses its last parent here
+ * is freed at once (its children are held by the new nodes of var0).  A
+ * node of var1 can only lose parents during the move, so the nodes freed
+ * here are exactly those a scan of var1's whole region afterwards would
+ * free, and the exchange never visits var1's surviving nodes. */
+static inline void release_child(int f, int var1) {
+  DECREF(f);
+  if (f < 2 || REFCOUNT(f) != 0 || VAR(f) != var1) return;
+  unlink_chain(f);
+  DECREF(LOW(f));
+  DECREF(HIGH(f));
+  SETLOW(f, FREE_LOW);
+  push_free(f);
+  levels[var1].nodenum--;
+  bddfreenum++;
+}
+
 static void reorder_swap(int list, int var0, int var1) {
   while (list != 0) {
     int n = list;
@@ -312,8 +341,8 @@ static void reorder_swap(int list, int var0, int var1) {
     }
     int g0 = reorder_makenode(var0, f00, f10);
     int g1 = reorder_makenode(var0, f01, f11);
-    DECREF(f0);
-    DECREF(f1);
+    release_child(f0, var1);
+    release_child(f1, var1);
     SETLEVLOWHIGH(n, (unsigned)var1, g0, g1);
     levels[var1].nodenum++;
     push_chain(n);
@@ -443,7 +472,6 @@ static int reorder_vardown(int var) {
       return BDD_ERR_NODENUM;
     }
     reorder_swap(list, var, var1);
-    reorder_localGbc(var1);
   }
 
   bddlevel2var[level] = var1;
