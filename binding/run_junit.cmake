@@ -2,8 +2,8 @@
 # even when every test passed.
 execute_process(
   COMMAND ${JAVA} -Xcheck:jni -Djava.library.path=${LIBDIR}
-          -jar ${JUNIT} --disable-banner --details=tree --fail-if-no-tests
-          --class-path ${CLASSPATH} --select-package velmora
+          -jar ${JUNIT} --disable-banner --details=tree --disable-ansi-colors --fail-if-no-tests
+          --class-path ${CLASSPATH} --scan-class-path
   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
 message("${out}${err}")
 if(NOT rc EQUAL 0)
