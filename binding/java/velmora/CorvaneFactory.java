@@ -68,6 +68,11 @@ public final class CorvaneFactory extends BDDFactory {
         CorvaneFactory f = new CorvaneFactory();
         INSTANCE = f;
         initialize0(nodenum, cachesize);
+        if (!isInitialized0()) {
+            // The engine reports a failed first start to no handler.
+            INSTANCE = null;
+            throw new BDDException("the engine could not start with " + nodenum + " nodes");
+        }
         return f;
     }
 

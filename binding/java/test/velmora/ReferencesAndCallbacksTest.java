@@ -135,6 +135,7 @@ class ReferencesAndCallbacksTest {
             assertEquals(1, pre[0]);
             assertEquals(0, post[0]);
             assertEquals(0, pre[3], "no time before the collection");
+            assertEquals(pre[1], post[1], "a collection keeps the table size");
             assertEquals(i / 2 + 1, post[5]);
             assertEquals(pre[5] + 1, post[5]);
             assertTrue(post[2] >= pre[2], "a collection frees nodes");
