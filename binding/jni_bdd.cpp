@@ -159,11 +159,10 @@ extern "C" BDD_NATIVE(jintArray, varProfile0)(JNIEnv *env, jclass, jint r) {
   jnienv = env;
   int n = bdd_varnum();
   int *p = bdd_varprofile(r);
-  if (check_error(env) != 0) {
+  if (check_error(env) != 0 || p == NULL || env->ExceptionCheck()) {
     free(p);
     return NULL;
   }
-  if (p == NULL) return NULL;
   jintArray a = env->NewIntArray(n);
   if (a != NULL) env->SetIntArrayRegion(a, 0, n, (const jint *)p);
   free(p);

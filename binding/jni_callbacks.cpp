@@ -104,7 +104,9 @@ static void fill_and_call(JNIEnv *env, LocalRefs &lr, int pre, const GbcStat *s)
   set_long(env, stats, stat, "sumtime", ticks_to_ms(s->sumtime));
   set_int(env, stats, stat, "num", s->num);
 
-  env->CallStaticVoidMethod(factory, cb, (jint)pre);
+  jvalue arg[1];
+  arg[0].i = pre;
+  env->CallStaticVoidMethodA(factory, cb, arg);
   env->ExceptionCheck();  // a throw stays pending for the host's caller
 }
 
@@ -120,7 +122,10 @@ void bdd_resizehandler(int oldsize, int newsize) {
   jclass factory;
   jmethodID m;
   if (!find_static(env, "resize_callback", "(II)V", &factory, &m)) return;
-  env->CallStaticVoidMethod(factory, m, (jint)oldsize, (jint)newsize);
+  jvalue args[2];
+  args[0].i = oldsize;
+  args[1].i = newsize;
+  env->CallStaticVoidMethodA(factory, m, args);
   env->ExceptionCheck();  // a throw stays pending for the host's caller
   env->DeleteLocalRef(factory);
 }
@@ -130,7 +135,9 @@ void bdd_reorderhandler(int pre) {
   jclass factory;
   jmethodID m;
   if (!find_static(env, "reorder_callback", "(I)V", &factory, &m)) return;
-  env->CallStaticVoidMethod(factory, m, (jint)pre);
+  jvalue arg[1];
+  arg[0].i = pre;
+  env->CallStaticVoidMethodA(factory, m, arg);
   env->ExceptionCheck();  // a throw stays pending for the host's caller
   env->DeleteLocalRef(factory);
 }

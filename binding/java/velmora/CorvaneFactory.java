@@ -242,7 +242,13 @@ public final class CorvaneFactory extends BDDFactory {
     public CorvaneBDDPairing makePair() {
         checkOpen();
         releaseAbandoned();
-        return new CorvaneBDDPairing(this, makePair0());
+        long p = makePair0();
+        if (p == 0) {
+            // makePair0 leaves its error recorded; a checking native raises it now.
+            varNum0();
+            throw new OutOfMemoryError("Out of memory");
+        }
+        return new CorvaneBDDPairing(this, p);
     }
 
     /** A pairing that renames each {@code olds[i]} to {@code news[i]}. */

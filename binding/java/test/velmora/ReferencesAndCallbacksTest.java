@@ -4,6 +4,9 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.lang.ref.PhantomReference;
+import java.lang.ref.Reference;
+import java.lang.ref.ReferenceQueue;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Random;
@@ -81,13 +84,22 @@ class ReferencesAndCallbacksTest {
         return last.root();
     }
 
+    /** Returns once the JVM has collected and enqueued a fresh unreachable object. */
+    static void awaitCollection() throws InterruptedException {
+        ReferenceQueue<Object> q = new ReferenceQueue<>();
+        PhantomReference<Object> sentinel = new PhantomReference<>(new Object(), q);
+        System.gc();
+        q.remove(60_000); // only a safety net against a JVM that ignores System.gc()
+        Reference.reachabilityFence(sentinel);
+    }
+
     @Test
-    void abandonedHandlesAreReleasedOnTheCallersThread() {
+    void abandonedHandlesAreReleasedOnTheCallersThread() throws InterruptedException {
         int before = f.liveHandles();
         int root = abandon(500);
         assertTrue(f.liveHandles() > before + 500);
         for (int i = 0; i < 50 && f.liveHandles() > before; i++) {
-            System.gc();
+            awaitCollection();
             f.releaseAbandoned();
         }
         assertEquals(before, f.liveHandles());
