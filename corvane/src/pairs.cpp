@@ -224,11 +224,22 @@ void bdd_pairs_vardown(int level) {
 }
 
 void fixup_pairs(int level, int newvar) {
+  /* Duplication rewrote the old node of the duplicated variable in place
+   * into "var and not newvar"; entries holding it meant the variable. */
+  const int dupvar = bddlevel2var[level];
+  const BDD nnew = bdd_nithvar(newvar);
   for (bddPair *p = pairs; p != NULL; p = p->next) {
     int len = pairlen(p);
     int top;  /* deepest level that receives a shifted real entry */
+    for (int v = 0; v < len; v++) {
+      BDD e = p->result[v];
+      if (e > 1 && (int)LEVEL(e) == level && LOW(e) == 0 && HIGH(e) == nnew)
+        p->result[v] = bdd_ithvar(dupvar);
+    }
     if (len == bddvarnum) {
-      bdd_delref(p->result[bddvarnum - 1]);
+      /* The entry appended by the growth is the new variable's identity,
+       * which holds no reference; duplicating above the bottom level has
+       * already handed its node's slot to another node. */
       top = bddvarnum - 1;
     } else {
       /* Short table: levels from len down are implicit identities, which

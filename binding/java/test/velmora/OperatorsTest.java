@@ -1,0 +1,237 @@
+package velmora;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.HashSet;
+import java.util.List;
+import java.util.Random;
+import java.util.Set;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+import velmora.BDDFactory.Op;
+import velmora.CorvaneFactory.CorvaneBDD;
+import velmora.CorvaneFactory.CorvaneBDDPairing;
+
+/** Every BDD operation of the Java API against truth tables, on random functions. */
+class OperatorsTest {
+    static final int N = 5;
+    CorvaneFactory f;
+    final Random rnd = new Random(7);
+    final List<CorvaneBDD> made = new ArrayList<>();
+
+    @BeforeEach
+    void start() {
+        f = CorvaneFactory.init(2000, 500, N);
+    }
+
+    @AfterEach
+    void stop() {
+        f.done();
+    }
+
+    /** Remembers b for freeing and returns it. */
+    CorvaneBDD k(CorvaneBDD b) {
+        made.add(b);
+        return b;
+    }
+
+    TT tt(CorvaneBDD b) {
+        return TT.of(b, N);
+    }
+
+    int[] randomVars() {
+        List<Integer> vs = new ArrayList<>();
+        for (int v = 0; v < N; v++) {
+            if (rnd.nextInt(3) == 0) {
+                vs.add(v);
+            }
+        }
+        if (vs.isEmpty()) {
+            vs.add(rnd.nextInt(N));
+        }
+        return vs.stream().mapToInt(Integer::intValue).toArray();
+    }
+
+    @Test
+    void everyOperationMatchesTruthTables() {
+        for (int it = 0; it < 40; it++) {
+            TT a = TT.random(rnd, N), b = TT.random(rnd, N), c = TT.random(rnd, N);
+            CorvaneBDD A = k(a.build(f)), B = k(b.build(f)), C = k(c.build(f));
+            assertEquals(a, tt(A));
+
+            for (Op op : Op.values()) {
+                CorvaneBDD r = k(A.apply(B, op));
+                assertEquals(a.apply(b, op), tt(r), op.name());
+                // Canonical: the same function from another construction is the same node.
+                assertEquals(k(a.apply(b, op).build(f)), r, op.name());
+            }
+            assertEquals(a.not(), tt(k(A.not())));
+            assertEquals(a.ite(b, c), tt(k(A.ite(B, C))));
+
+            int[] vars = randomVars();
+            CorvaneBDD set = k(f.makeSet(vars));
+            assertEquals(a.quant(vars, 0), tt(k(A.exist(set))));
+            assertEquals(a.quant(vars, 1), tt(k(A.forAll(set))));
+            assertEquals(a.quant(vars, 2), tt(k(A.unique(set))));
+            assertEquals(a.apply(b, Op.AND).quant(vars, 0), tt(k(A.relprod(B, set))));
+            Op op = Op.values()[rnd.nextInt(10)];
+            assertEquals(a.apply(b, op).quant(vars, 0), tt(k(A.applyEx(B, op, set))));
+            assertEquals(a.apply(b, op).quant(vars, 1), tt(k(A.applyAll(B, op, set))));
+            assertEquals(a.apply(b, op).quant(vars, 2), tt(k(A.applyUni(B, op, set))));
+
+            // Substitution: a random permutation, random functions, one variable.
+            List<Integer> perm = new ArrayList<>();
+            for (int v = 0; v < N; v++) {
+                perm.add(v);
+            }
+            java.util.Collections.shuffle(perm, rnd);
+            int[] ids = {0, 1, 2, 3, 4};
+            CorvaneBDDPairing p = f.makePair(ids, perm.stream().mapToInt(Integer::intValue).toArray());
+            TT[] subst = new TT[N];
+            for (int v = 0; v < N; v++) {
+                subst[v] = TT.var(N, perm.get(v));
+            }
+            assertEquals(a.compose(subst), tt(k(A.replace(p))));
+            CorvaneBDD[] fs = new CorvaneBDD[vars.length];
+            for (int v = 0; v < N; v++) {
+                subst[v] = TT.var(N, v);
+            }
+            for (int i = 0; i < vars.length; i++) {
+                subst[vars[i]] = TT.random(rnd, N);
+                fs[i] = k(subst[vars[i]].build(f));
+            }
+            p.reset();
+            p.set(vars, fs);
+            assertEquals(a.compose(subst), tt(k(A.veccompose(p))));
+            p.free();
+            int v = rnd.nextInt(N);
+            for (int u = 0; u < N; u++) {
+                subst[u] = u == v ? b : TT.var(N, u);
+            }
+            assertEquals(a.compose(subst), tt(k(A.compose(B, v))));
+
+            // Restriction and generalised cofactors.
+            int value = rnd.nextInt(1 << vars.length);
+            CorvaneBDD cube = k(f.buildCube(value, vars));
+            TT restricted = a;
+            for (int i = 0; i < vars.length; i++) {
+                restricted = restricted.cofactor(vars[i], (value >>> (vars.length - 1 - i) & 1) != 0);
+            }
+            assertEquals(restricted, tt(k(A.restrict(cube))));
+            if (c.count() > 0) {
+                assertEquals(a.apply(c, Op.AND), tt(k(A.constrain(C))).apply(c, Op.AND));
+                assertEquals(a.apply(c, Op.AND), tt(k(A.simplify(C))).apply(c, Op.AND));
+            }
+            List<Integer> dep = new ArrayList<>();
+            for (int u = 0; u < N; u++) {
+                if (a.dependsOn(u)) {
+                    dep.add(u);
+                }
+            }
+            int[] depv = dep.stream().mapToInt(Integer::intValue).toArray();
+            CorvaneBDD support = k(A.support());
+            assertEquals(depv.length == 0 ? k(f.one()) : k(f.makeSet(depv)), support);
+
+            checkAssignmentsAndCounts(a, A, depv);
+            for (CorvaneBDD m : made) {
+                m.free();
+            }
+            made.clear();
+        }
+        assertEquals(0, f.liveHandles(), "every handle was freed");
+    }
+
+    void checkAssignmentsAndCounts(TT a, CorvaneBDD A, int[] support) {
+        int count = a.count();
+        assertEquals(count, A.satCount());
+        if (count > 0) {
+            assertEquals(Math.log(count) / Math.log(2), A.logSatCount(), 1e-9);
+            CorvaneBDD all = k(f.makeSet(0, 1, 2, 3, 4));
+            assertEquals(count, A.satCount(all));
+        }
+        TT one = tt(k(A.satOne()));
+        assertTrue(one.implies(a));
+        assertEquals(count > 0, one.count() > 0);
+        TT full = tt(k(A.fullSatOne()));
+        assertEquals(count > 0 ? 1 : 0, full.count());
+        assertTrue(full.implies(a));
+        CorvaneBDD set = k(f.makeSet(randomVars()));
+        assertTrue(tt(k(A.satOne(set, rnd.nextBoolean()))).implies(a));
+
+        // The assignments cover a exactly, without overlap, one per path.
+        List<byte[]> sat = A.allsat();
+        assertEquals(A.pathCount(), sat.size());
+        TT union = new TT(N);
+        int covered = 0;
+        for (byte[] s : sat) {
+            assertEquals(N, s.length);
+            for (int x = 0; x < union.size(); x++) {
+                boolean match = true;
+                for (int v = 0; v < N; v++) {
+                    match &= s[v] == -1 || s[v] == (x >>> v & 1);
+                }
+                if (match) {
+                    union.set(x, true);
+                    covered++;
+                }
+            }
+        }
+        assertEquals(a, union);
+        assertEquals(count, covered);
+
+        // Node count and profile against a walk of the distinct nodes.
+        Set<Integer> nodes = new HashSet<>();
+        int[] profile = new int[N];
+        collect(A, nodes, profile);
+        assertEquals(nodes.size(), A.nodeCount());
+        assertEquals(nodes.size(), f.nodeCount(Arrays.asList(A, A)));
+        assertTrue(Arrays.equals(profile, A.varProfile()));
+        for (int v : support) {
+            assertTrue(profile[v] > 0);
+        }
+    }
+
+    static void collect(CorvaneBDD b, Set<Integer> seen, int[] profile) {
+        if (b.isZero() || b.isOne() || !seen.add(b.root())) {
+            return;
+        }
+        profile[b.var()]++;
+        CorvaneBDD lo = b.low(), hi = b.high();
+        collect(lo, seen, profile);
+        collect(hi, seen, profile);
+        lo.free();
+        hi.free();
+    }
+
+    @Test
+    void allsatReturnsEveryPathWhenThereAreMoreThanVariables() {
+        CorvaneBDD parity = f.zero();
+        for (int v = 0; v < N; v++) {
+            parity = parity.xor(k(f.ithVar(v)));
+        }
+        // 2^(N-1) paths, far more than N variables.
+        List<byte[]> sat = parity.allsat();
+        assertEquals(1 << (N - 1), sat.size());
+        Set<String> distinct = new HashSet<>();
+        for (byte[] s : sat) {
+            int ones = 0;
+            for (byte x : s) {
+                assertTrue(x == 0 || x == 1);
+                ones += x;
+            }
+            assertEquals(1, ones % 2);
+            distinct.add(Arrays.toString(s));
+        }
+        assertEquals(sat.size(), distinct.size());
+        // The array form keeps one element per variable when paths are fewer.
+        byte[][] raw = CorvaneBDD.allsat0(1);
+        assertEquals(N, raw.length);
+        assertTrue(Arrays.equals(new byte[] {-1, -1, -1, -1, -1}, raw[0]));
+        assertEquals(null, raw[1]);
+        assertEquals(N, CorvaneBDD.allsat0(0).length);
+    }
+}

@@ -1,0 +1,14 @@
+# Runs the Java suite under CheckJNI; any CheckJNI warning fails the run,
+# even when every test passed.
+execute_process(
+  COMMAND ${JAVA} -Xcheck:jni -Djava.library.path=${LIBDIR}
+          -jar ${JUNIT} --disable-banner --details=tree --disable-ansi-colors --fail-if-no-tests
+          --class-path ${CLASSPATH} --scan-class-path
+  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+message("${out}${err}")
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "JUnit run failed (exit ${rc})")
+endif()
+if("${out}${err}" MATCHES "WARNING[^\n]*")
+  message(FATAL_ERROR "CheckJNI reported: ${CMAKE_MATCH_0}")
+endif()
