@@ -46,6 +46,7 @@ namespace corvane {
  * code() is the negative error code (BDD_ERR_...); what() its message. */
 class Error : public std::runtime_error {
  public:
+  /** The error of code @p code, with the engine's message. */
   explicit Error(int code)
       : std::runtime_error(bdd_errstring(code) ? bdd_errstring(code) : "Unknown error"), code_(code) {}
   /** The negative error code, e.g. BDD_ERR_ILLBDD. */
@@ -122,6 +123,9 @@ class Pairing;
  * start-up code when bdd_init fails. */
 class Engine {
  public:
+  /** Starts the engine: initial node-table and cache sizes (both grow on
+   * demand), the number of variables and, if positive, the cache ratio
+   * (one cache entry per that many nodes as the table grows). */
   explicit Engine(int nodesize = 100000, int cachesize = 10000, int varnum = 0, int cacheratio = 0) {
     if (bdd_isrunning()) throw Error(BDD_ERR_RUNNING);
     detail::begin();
@@ -149,10 +153,12 @@ class Engine {
   }
   /** Adds @p num variables; returns the number of the first new one. */
   int extend_varnum(int num) { return detail::call([&] { return bdd_extvarnum(num); }); }
+  /** The number of variables. */
   int varnum() const noexcept { return bdd_varnum(); }
 
-  /** Nodes in use (constants included) and node-table size. */
+  /** Nodes in use, constants and not yet collected garbage included. */
   int node_count() const noexcept { return bdd_getnodenum(); }
+  /** The node-table size. */
   int table_size() const noexcept { return bdd_getallocnum(); }
   /** Runs a garbage collection now. */
   void collect() { detail::call([] { bdd_gbc(); return 0; }); }
@@ -181,7 +187,9 @@ class Engine {
     std::vector<int> copy(order);
     detail::call([&] { bdd_setvarorder(copy.data()); return 0; });
   }
+  /** The current level of @p var (BDD_ERR_UNKNOWN_VAR when out of range). */
   int var2level(int var) const { return detail::call([&] { return bdd_var2level(var); }); }
+  /** The variable at @p level (BDD_ERR_UNKNOWN_VAR when out of range). */
   int level2var(int level) const { return detail::call([&] { return bdd_level2var(level); }); }
 };
 
@@ -198,6 +206,8 @@ class Bdd {
     detail::check();
     root_ = r;
   }
+  ///@{
+  /** Copies add a reference; moves transfer it, leaving false behind */
   Bdd(const Bdd &o) noexcept : root_(bdd_addref(o.root_)) {}
   Bdd(Bdd &&o) noexcept : root_(o.root_) { o.root_ = 0; }
   Bdd &operator=(const Bdd &o) noexcept {
@@ -214,23 +224,31 @@ class Bdd {
     }
     return *this;
   }
+  ///@}
+  /** Releases the reference. */
   ~Bdd() { bdd_delref(root_); }
 
   /** The root node index; valid while this handle lives. */
   BDD id() const noexcept { return root_; }
+  ///@{
+  /** Constant tests */
   bool is_true() const noexcept { return root_ == 1; }
   bool is_false() const noexcept { return root_ == 0; }
   bool is_const() const noexcept { return root_ < 2; }
+  ///@}
 
-  /** Variable at the root, and the cofactors; BDD_ERR_ILLBDD on a constant. */
+  ///@{
+  /** The root's variable and its low and high children (BDD_ERR_ILLBDD on a constant) */
   int var() const { return nonnegative([&] { return bdd_var(root_); }); }
   Bdd low() const { return Bdd(nonnegative([&] { return bdd_low(root_); })); }
   Bdd high() const { return Bdd(nonnegative([&] { return bdd_high(root_); })); }
+  ///@}
 
+  ///@{
+  /** Boolean operators; `a - b` is a and not b, `~` is the same as `!` */
   friend Bdd operator&(const Bdd &a, const Bdd &b) { return wrap([&] { return bdd_and(a.root_, b.root_); }); }
   friend Bdd operator|(const Bdd &a, const Bdd &b) { return wrap([&] { return bdd_or(a.root_, b.root_); }); }
   friend Bdd operator^(const Bdd &a, const Bdd &b) { return wrap([&] { return bdd_xor(a.root_, b.root_); }); }
-  /** Difference: a and not b. */
   friend Bdd operator-(const Bdd &a, const Bdd &b) {
     return wrap([&] { return bdd_apply(a.root_, b.root_, OP_DIFF); });
   }
@@ -240,22 +258,32 @@ class Bdd {
   Bdd &operator|=(const Bdd &b) { return *this = *this | b; }
   Bdd &operator^=(const Bdd &b) { return *this = *this ^ b; }
   Bdd &operator-=(const Bdd &b) { return *this = *this - b; }
-  /** Equal functions share one node, so equality is a comparison of roots. */
+  ///@}
+  ///@{
+  /** Equality of functions: equal functions share one node, so this compares roots */
   friend bool operator==(const Bdd &a, const Bdd &b) noexcept { return a.root_ == b.root_; }
   friend bool operator!=(const Bdd &a, const Bdd &b) noexcept { return a.root_ != b.root_; }
+  ///@}
 
   /** this op b for an OP_... code; BDD_ERR_OP for a bad code. */
   Bdd apply(const Bdd &b, int op) const { return wrap([&] { return bdd_apply(root_, b.root_, op); }); }
+  /** Implication: not this, or b. */
   Bdd imp(const Bdd &b) const { return wrap([&] { return bdd_imp(root_, b.root_); }); }
+  /** Equivalence. */
   Bdd biimp(const Bdd &b) const { return wrap([&] { return bdd_biimp(root_, b.root_); }); }
 
+  ///@{
+  /** Existential, universal and unique (exclusive-or) quantification over @p vars */
   inline Bdd exist(const VarSet &vars) const;
   inline Bdd forall(const VarSet &vars) const;
   inline Bdd unique(const VarSet &vars) const;
-  /** Quantifies `this op b` over @p vars in one pass. */
+  ///@}
+  ///@{
+  /** Quantification of `this op b` over @p vars in one pass (BDD_ERR_OP for a bad code) */
   inline Bdd appex(const Bdd &b, int op, const VarSet &vars) const;
   inline Bdd appall(const Bdd &b, int op, const VarSet &vars) const;
   inline Bdd appuni(const Bdd &b, int op, const VarSet &vars) const;
+  ///@}
   /** Relational product: exists vars . this and b. */
   inline Bdd relprod(const Bdd &b, const VarSet &vars) const;
 
@@ -321,9 +349,11 @@ class Bdd {
   /** Satisfying assignments over all variables (a double: it overflows to
    * infinity only past about 1000 variables; see satcountln). */
   double satcount() const { return dbl([&] { return bdd_satcount(root_); }); }
+  /** Satisfying assignments over the variables of @p vars (0 for the empty set). */
   inline double satcount(const VarSet &vars) const;
   /** Base-2 logarithm of satcount(); -1 for false. */
   double satcountln() const { return dbl([&] { return bdd_satcountln(root_); }); }
+  /** Base-2 logarithm of satcount(vars). */
   inline double satcountln(const VarSet &vars) const;
   /** Distinct non-constant nodes. */
   int nodecount() const { return nonnegative([&] { return bdd_nodecount(root_); }); }
@@ -346,6 +376,7 @@ class Bdd {
   void save(std::ostream &out) const {
     out << detail::capture([&](FILE *f) { bdd_save(f, root_); });
   }
+  /** Writes the engine's text format to the file @p path (BDD_ERR_FILE if it cannot be opened). */
   void save(const std::string &path) const { detail::call([&] { return bdd_fnsave(path.c_str(), root_); }); }
   /** Reads one BDD in the engine's text format: BDD_ERR_FORMAT for a
    * malformed text, BDD_ERR_FILE for a file that cannot be opened. */
@@ -362,6 +393,7 @@ class Bdd {
     if (rc < 0) throw Error(rc);
     return Bdd(root);
   }
+  /** Reads the file @p path (BDD_ERR_FILE if it cannot be opened). */
   static Bdd load(const std::string &path) {
     BDD root = 0;
     int rc = detail::call([&] { return bdd_fnload(path.c_str(), &root); });
@@ -375,9 +407,11 @@ class Bdd {
   std::string table_string() const { return detail::capture([&](FILE *f) { bdd_fprinttable(f, root_); }); }
   /** A Graphviz digraph. */
   std::string dot_string() const { return detail::capture([&](FILE *f) { bdd_fprintdot(f, root_); }); }
+  /** Writes a Graphviz digraph to the file @p path (BDD_ERR_FILE if it cannot be opened). */
   void print_dot(const std::string &path) const {
     detail::call([&] { return bdd_fnprintdot(path.c_str(), root_); });
   }
+  /** Prints set_string(). */
   friend std::ostream &operator<<(std::ostream &out, const Bdd &b) { return out << b.set_string(); }
 
   /** Wraps an unreferenced operator result: checks for an error first,
@@ -412,10 +446,12 @@ class Bdd {
   BDD root_;
 };
 
-/** The BDD of variable @p var, or of its negation; BDD_ERR_UNKNOWN_VAR when out of range. */
+///@{
+/** The BDD of variable @p var, or of its negation (BDD_ERR_UNKNOWN_VAR when out of range) */
 inline Bdd ithvar(int var) { return Bdd::wrap([&] { return bdd_ithvar(var); }); }
 inline Bdd nithvar(int var) { return Bdd::wrap([&] { return bdd_nithvar(var); }); }
-/** The constants. */
+///@}
+/** The constant @p value. */
 inline Bdd bdd_const(bool value) { return value ? Bdd(1) : Bdd(); }
 /** If @p f then @p g else @p h. */
 inline Bdd ite(const Bdd &f, const Bdd &g, const Bdd &h) {
@@ -428,8 +464,9 @@ inline int nodecount(const std::vector<Bdd> &roots) {
   for (const Bdd &b : roots) ids.push_back(b.id());
   return detail::call([&] { return bdd_anodecount(ids.data(), (int)ids.size()); });
 }
-/** The conjunction of the literals of @p vars chosen by the bits of @p value:
- * bit 0 gives the polarity of the last variable, bit n-1 that of the first. */
+///@{
+/** Cubes: the conjunction of the literals of @p vars chosen by the bits of @p value.
+ * Bit 0 gives the polarity of the last variable, bit n-1 that of the first. */
 inline Bdd cube(int value, const std::vector<int> &vars) {
   std::vector<int> copy(vars);
   return Bdd::wrap([&] { return bdd_ibuildcube(value, (int)copy.size(), copy.data()); });
@@ -439,12 +476,14 @@ inline Bdd cube(int value, const std::vector<Bdd> &vars) {
   for (const Bdd &b : vars) ids.push_back(b.id());
   return Bdd::wrap([&] { return bdd_buildcube(value, (int)ids.size(), ids.data()); });
 }
+///@}
 
 /** A set of variables, held as the conjunction of their positive literals. */
 class VarSet {
  public:
   /** The empty set. */
   VarSet() : set_(bdd_const(true)) {}
+  /** The set of @p vars. */
   VarSet(std::initializer_list<int> vars) : VarSet(std::vector<int>(vars)) {}
   /** Order and repetitions do not matter; BDD_ERR_UNKNOWN_VAR for a bad variable. */
   explicit VarSet(const std::vector<int> &vars) {
@@ -457,7 +496,9 @@ class VarSet {
     s.set_ = b;
     return s;
   }
+  /** The set as a BDD, and its root. */
   const Bdd &bdd() const noexcept { return set_; }
+  /** The root of bdd(). */
   BDD id() const noexcept { return set_.id(); }
   /** The variables, top level first. */
   std::vector<int> vars() const {
@@ -469,11 +510,15 @@ class VarSet {
     free(vs);
     return v;
   }
+  /** True for the empty set. */
   bool empty() const noexcept { return set_.is_const(); }
   /** Union. */
   friend VarSet operator|(const VarSet &a, const VarSet &b) { return from_bdd(a.set_ & b.set_); }
+  ///@{
+  /** Equality of sets */
   friend bool operator==(const VarSet &a, const VarSet &b) noexcept { return a.set_ == b.set_; }
   friend bool operator!=(const VarSet &a, const VarSet &b) noexcept { return a.set_ != b.set_; }
+  ///@}
 
  private:
   Bdd set_;
@@ -490,12 +535,15 @@ class Pairing {
   }
   /** A table renaming each old[i] to fresh[i]. */
   Pairing(const std::vector<int> &old, const std::vector<int> &fresh) : Pairing() { set(old, fresh); }
+  ///@{
+  /** Moves transfer the table */
   Pairing(Pairing &&o) noexcept : p_(o.p_), epoch_(o.epoch_) { o.p_ = nullptr; }
   Pairing &operator=(Pairing &&o) noexcept {
     std::swap(p_, o.p_);
     std::swap(epoch_, o.epoch_);
     return *this;
   }
+  ///@}
   Pairing(const Pairing &) = delete;
   Pairing &operator=(const Pairing &) = delete;
   /** The engine frees left-over tables when it stops; only a table of the
@@ -514,6 +562,7 @@ class Pairing {
     detail::call([&] { return bdd_setbddpair(p_, oldvar, g.id()); });
     return *this;
   }
+  /** Renames each @p old[i] to @p fresh[i] (BDD_ERR_SIZE if the lengths differ). */
   Pairing &set(const std::vector<int> &old, const std::vector<int> &fresh) {
     if (old.size() != fresh.size()) throw Error(BDD_ERR_SIZE);
     std::vector<int> o(old), n(fresh);
@@ -522,6 +571,7 @@ class Pairing {
   }
   /** Back to the identity. */
   void reset() { detail::call([&] { bdd_resetpair(p_); return 0; }); }
+  /** The table, for the C interface; it stays owned by this object. */
   bddPair *get() const noexcept { return p_; }
 
  private:
