@@ -3,6 +3,8 @@
 // the C interface.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -80,6 +82,10 @@ TEST(CppApi, ReferenceCountsFollowHandles) {
     std::stringstream text;
     f.save(text);
     ASSERT_EQ(Bdd::load(text), f);
+    const std::string path = ::testing::TempDir() + "corvane_cpp_api.bdd";
+    g.save(path);
+    ASSERT_EQ(Bdd::load(path), g);
+    std::remove(path.c_str());
   }
   EXPECT_EQ(live_after_collection(), before);
 }
@@ -146,6 +152,48 @@ TEST(CppApi, NodeLimitThrowsAndRecovers) {
   for (int v = 0; v < 16; v++) parity ^= corvane::ithvar(v);
   EXPECT_EQ(parity.satcount(), 32768.0);
   EXPECT_EQ(parity.nodecount(), 31);
+}
+
+// The queries agree with the C interface and with each other: the paths of
+// allsat add up to satcount, a satisfying cube implies the function, the
+// printed forms are the engine's own.
+TEST(CppApi, QueriesAgreeWithTheCInterface) {
+  Engine engine(1000, 1000, 8);
+  std::mt19937 rng(5);
+  for (int round = 0; round < 40; round++) {
+    Bdd f = random_function(rng, 8) | random_function(rng, 8);
+    double paths = 0;
+    for (const Bdd::Assignment &a : f.allsat()) {
+      double n = 1;
+      for (signed char v : a) n *= v < 0 ? 2 : 1;
+      paths += n;
+    }
+    EXPECT_EQ(paths, f.satcount());
+    EXPECT_EQ(f.pathcount(), bdd_pathcount(f.id()));
+    EXPECT_EQ(f.nodecount(), bdd_nodecount(f.id()));
+    if (!f.is_false()) {
+      EXPECT_TRUE((f.satone() - f).is_false());
+      EXPECT_TRUE((f.satoneset(VarSet{0, 7}, true) - f).is_false());
+      EXPECT_EQ(f.fullsatone().nodecount(), 8);
+    }
+    std::vector<int> profile = f.varprofile(), support = f.support().vars();
+    int *vs = nullptr, n = 0;
+    bdd_scanset(bdd_support(f.id()), &vs, &n);
+    EXPECT_EQ(support, std::vector<int>(vs, vs + n));
+    free(vs);
+    for (int v = 0; v < 8; v++)
+      EXPECT_EQ(profile[v] > 0, std::count(support.begin(), support.end(), v) == 1);
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *out = open_memstream(&buf, &len);
+    bdd_fprintset(out, f.id());
+    bdd_fprintdot(out, f.id());
+    fclose(out);
+    std::ostringstream printed;
+    printed << f << f.dot_string();
+    EXPECT_EQ(printed.str(), std::string(buf, len));
+    free(buf);
+  }
 }
 
 // Random expression trees built once with the operators and once through
