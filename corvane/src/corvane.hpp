@@ -25,14 +25,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <cstddef>
 #include <exception>
-#include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <istream>
 #include <iterator>
 #include <ostream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -183,7 +181,7 @@ class Engine {
   int autoreorder(int method) { return bdd_autoreorder(method); }
   /** Installs a complete order: @p order[level] is the variable at that level. */
   void set_order(const std::vector<int> &order) {
-    if ((int)order.size() != bdd_varnum()) throw Error(BDD_ERR_SIZE);
+    if (static_cast<int>(order.size()) != bdd_varnum()) throw Error(BDD_ERR_SIZE);
     std::vector<int> copy(order);
     detail::call([&] { bdd_setvarorder(copy.data()); return 0; });
   }
@@ -462,19 +460,19 @@ inline int nodecount(const std::vector<Bdd> &roots) {
   std::vector<BDD> ids;
   ids.reserve(roots.size());
   for (const Bdd &b : roots) ids.push_back(b.id());
-  return detail::call([&] { return bdd_anodecount(ids.data(), (int)ids.size()); });
+  return detail::call([&] { return bdd_anodecount(ids.data(), static_cast<int>(ids.size())); });
 }
 ///@{
 /** Cubes: the conjunction of the literals of @p vars chosen by the bits of @p value.
  * Bit 0 gives the polarity of the last variable, bit n-1 that of the first. */
 inline Bdd cube(int value, const std::vector<int> &vars) {
   std::vector<int> copy(vars);
-  return Bdd::wrap([&] { return bdd_ibuildcube(value, (int)copy.size(), copy.data()); });
+  return Bdd::wrap([&] { return bdd_ibuildcube(value, static_cast<int>(copy.size()), copy.data()); });
 }
 inline Bdd cube(int value, const std::vector<Bdd> &vars) {
   std::vector<BDD> ids;
   for (const Bdd &b : vars) ids.push_back(b.id());
-  return Bdd::wrap([&] { return bdd_buildcube(value, (int)ids.size(), ids.data()); });
+  return Bdd::wrap([&] { return bdd_buildcube(value, static_cast<int>(ids.size()), ids.data()); });
 }
 ///@}
 
@@ -488,7 +486,7 @@ class VarSet {
   /** Order and repetitions do not matter; BDD_ERR_UNKNOWN_VAR for a bad variable. */
   explicit VarSet(const std::vector<int> &vars) {
     std::vector<int> copy(vars);
-    set_ = Bdd::wrap([&] { return bdd_makeset(copy.data(), (int)copy.size()); });
+    set_ = Bdd::wrap([&] { return bdd_makeset(copy.data(), static_cast<int>(copy.size())); });
   }
   /** Adopts a BDD already in variable-set form (such as a support). */
   static VarSet from_bdd(const Bdd &b) {
@@ -566,7 +564,7 @@ class Pairing {
   Pairing &set(const std::vector<int> &old, const std::vector<int> &fresh) {
     if (old.size() != fresh.size()) throw Error(BDD_ERR_SIZE);
     std::vector<int> o(old), n(fresh);
-    detail::call([&] { return bdd_setpairs(p_, o.data(), n.data(), (int)o.size()); });
+    detail::call([&] { return bdd_setpairs(p_, o.data(), n.data(), static_cast<int>(o.size())); });
     return *this;
   }
   /** Back to the identity. */
