@@ -196,6 +196,21 @@ TEST(CppApi, QueriesAgreeWithTheCInterface) {
   }
 }
 
+// Stopping the engine frees the tables of pairings still alive; those
+// pairings must then neither free them again nor touch a later engine's.
+TEST(CppApi, PairingMayOutliveItsEngine) {
+  std::optional<Pairing> stale;
+  {
+    Engine first(100, 100, 2);
+    stale.emplace(std::vector<int>{0}, std::vector<int>{1});
+  }
+  Engine second(100, 100, 2);
+  Pairing fresh({0}, {1});
+  stale.reset();
+  Bdd x = corvane::ithvar(0);
+  EXPECT_EQ(x.replace(fresh), corvane::ithvar(1));
+}
+
 // Random expression trees built once with the operators and once through
 // the C interface with explicit references: the same node every time.
 struct Expr {

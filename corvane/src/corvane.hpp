@@ -12,8 +12,9 @@
  * Error protocol: the handler that Engine installs only records the code,
  * since it runs inside engine frames (and possibly before a restart jump)
  * where an exception must never pass. Every wrapper checks the record after
- * the C call has returned and throws then. Handles, variable sets and
- * pairings must be destroyed before their Engine.
+ * the C call has returned and throws then. Handles and variable sets must
+ * be destroyed before their Engine; a pairing may outlive it (stopping the
+ * engine frees every table left).
  */
 #ifndef CORVANE_HPP
 #define CORVANE_HPP
