@@ -5,7 +5,7 @@
 // Each iteration starts from a collected table and empty caches.
 #include <benchmark/benchmark.h>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 namespace {
 

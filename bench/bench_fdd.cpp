@@ -8,7 +8,7 @@
 
 #include <random>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 namespace {
 

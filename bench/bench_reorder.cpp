@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <time.h>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 static double now_ms(void) {
   struct timespec t;

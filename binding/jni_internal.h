@@ -5,7 +5,7 @@
 
 #include <jni.h>
 #include <stdint.h>
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 #define CORVANE_JNI_HIDDEN __attribute__((visibility("hidden")))
 

@@ -24,7 +24,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 #include "netlist.h"
 
 static const char *progname = "circuit";

@@ -29,7 +29,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 static const char *progname = "closure";
 static char context[128] = "starting the engine";

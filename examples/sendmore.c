@@ -22,7 +22,7 @@
 #include <stdlib.h>
 #include <time.h>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 enum { S, E, N, D, M, O, R, Y, LETTERS };
 static const char letter_names[LETTERS + 1] = "SENDMORY";

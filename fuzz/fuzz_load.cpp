@@ -8,7 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 namespace {
 

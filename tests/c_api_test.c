@@ -3,7 +3,7 @@
  * and a few operators. Exits nonzero when any check fails. */
 #include <stdio.h>
 #include <stdlib.h>
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 static int failures = 0;
 static int last_error = 0;

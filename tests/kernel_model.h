@@ -10,7 +10,7 @@
 #include <string>
 #include <tuple>
 #include <vector>
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 namespace km {
 

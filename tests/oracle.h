@@ -14,7 +14,7 @@
 #include <set>
 #include <vector>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 namespace oracle {
 

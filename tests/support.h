@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 #include <vector>
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 // Error handler that records codes instead of aborting. Tests install it
 // right after bdd_init: the default handler ends the process.

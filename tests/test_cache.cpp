@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "internal.h"
+#include "src/internal.h"
 #include "oracle.h"
 #include "support.h"
 

@@ -416,8 +416,8 @@ struct QueensReport {
   int size = -1, in_use = -1;
 };
 
-QueensReport run_queens(const std::vector<std::string>& args) {
-  Result r = run("queens", args);
+QueensReport run_queens(const std::vector<std::string>& args, const std::string& program = "queens") {
+  Result r = run(program, args);
   EXPECT_EQ(r.code, 0) << r.err;
   QueensReport q;
   for (auto& line : lines_of(r.out)) {
@@ -460,6 +460,27 @@ TEST(QueensExample, BothConjunctionOrdersGiveTheSameDiagram) {
     EXPECT_EQ(rows.size, classic.size);
     EXPECT_GT(rows.size, 0);
   }
+}
+
+TEST(QueensExample, CppVersionRunsTheSameOperations) {
+  // The C++ retelling makes the same engine calls in the same order, so even
+  // the count of nodes in use (garbage included) agrees, not just the result.
+  for (int n : {1, 5, 8}) {
+    for (bool classic : {false, true}) {
+      std::vector<std::string> args = {std::to_string(n)};
+      if (classic) args.push_back("--classic");
+      SCOPED_TRACE("N = " + std::to_string(n) + (classic ? " --classic" : ""));
+      QueensReport c = run_queens(args), cpp = run_queens(args, "queens_cpp");
+      EXPECT_EQ(cpp.solutions, c.solutions);
+      EXPECT_EQ(cpp.size, c.size);
+      EXPECT_EQ(cpp.in_use, c.in_use);
+    }
+  }
+  Result r = run("queens_cpp", {"8", "--nodes", "1000", "--maxnodes", "1000"});
+  EXPECT_EQ(r.code, 3);
+  EXPECT_NE(r.err.find("engine error while building row"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Number of nodes reached user defined maximum"), std::string::npos) << r.err;
+  EXPECT_EQ(run("queens_cpp", {"32"}).code, 2);
 }
 
 TEST(QueensExample, BadArgumentsGiveUsage) {

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "internal.h"
+#include "src/internal.h"
 #include "kernel_model.h"
 #include "support.h"
 

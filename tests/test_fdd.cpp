@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "alloc_inject.h"
-#include "internal.h"
+#include "src/internal.h"
 #include "oracle.h"
 #include "support.h"
 

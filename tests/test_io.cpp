@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "internal.h"
+#include "src/internal.h"
 #include "support.h"
 
 namespace {

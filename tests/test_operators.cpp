@@ -6,7 +6,7 @@
 #include <cmath>
 #include <map>
 
-#include "internal.h"
+#include "src/internal.h"
 #include "oracle.h"
 #include "support.h"
 

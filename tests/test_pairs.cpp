@@ -7,7 +7,7 @@
 #include <random>
 #include <set>
 
-#include "internal.h"
+#include "src/internal.h"
 #include "oracle.h"
 #include "support.h"
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "corvane.h"
+#include <corvane/corvane.h>
 
 namespace {
 

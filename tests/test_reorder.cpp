@@ -17,7 +17,7 @@
 #include <tuple>
 #include <vector>
 
-#include "internal.h"
+#include "src/internal.h"
 #include "oracle.h"
 #include "support.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "internal.h"
+#include "src/internal.h"
 #include "oracle.h"
 #include "support.h"
 

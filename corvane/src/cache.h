@@ -1,4 +1,5 @@
-/* Direct-mapped operator result caches. */
+/** @file
+ * Direct-mapped operator result caches. */
 #ifndef CORVANE_CACHE_H
 #define CORVANE_CACHE_H
 
@@ -6,27 +7,39 @@
 extern "C" {
 #endif
 
+/** Three-word cache entry; a = -1 marks it empty. */
 typedef struct s_BddCacheData3 {
   int a, b, res;
 } BddCacheData3;
 
+/** Four-word cache entry; a = -1 marks it empty. */
 typedef struct s_BddCacheData4 {
   int a, b, c, res;
 } BddCacheData4;
 
-/* table points to BddCacheData3 or BddCacheData4 entries, by family. */
+/** A direct-mapped operator cache. */
 typedef struct s_BddCache {
   void *table;
   int tablesize;
 } BddCache;
 
+/** Creates @p cache with a prime number of three-word entries, at least @p size, all empty.
+ * Returns 0 or BDD_ERR_MEMORY. */
 int BddCache3_init(BddCache *cache, int size);
+/** Frees the table of @p cache and marks it not created. */
 void BddCache3_done(BddCache *cache);
+/** Drops the contents of @p cache and recreates it with at least @p newsize entries. Returns 0
+ * or BDD_ERR_MEMORY (the old table is gone then). */
 int BddCache3_resize(BddCache *cache, int newsize);
+/** Empties every entry of @p cache, keeping its size. */
 void BddCache3_reset(BddCache *cache);
+/** As BddCache3_init, for four-word entries. */
 int BddCache4_init(BddCache *cache, int size);
+/** As BddCache3_done, for four-word entries. */
 void BddCache4_done(BddCache *cache);
+/** As BddCache3_resize, for four-word entries. */
 int BddCache4_resize(BddCache *cache, int newsize);
+/** As BddCache3_reset, for four-word entries. */
 void BddCache4_reset(BddCache *cache);
 
 #ifdef __cplusplus

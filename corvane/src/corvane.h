@@ -1,4 +1,5 @@
-/* Corvane 2.4: reduced ordered binary decision diagrams.
+/** @file
+ * Corvane 2.4: reduced ordered binary decision diagrams.
  * The one header a user includes; usable from C and C++. */
 #ifndef CORVANE_H
 #define CORVANE_H

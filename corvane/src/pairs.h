@@ -1,4 +1,5 @@
-/* Pair tables: substitutions of variables, kept current across
+/** @file
+ * Pair tables: substitutions of variables, kept current across
  * variable growth, duplication and reordering. */
 #ifndef CORVANE_PAIRS_H
 #define CORVANE_PAIRS_H
@@ -9,6 +10,7 @@
 extern "C" {
 #endif
 
+/** A substitution table, created by bdd_newpair and released by bdd_freepair. */
 typedef struct s_bddPair {
   BDD *result;  /* indexed by level */
   int last;
@@ -16,19 +18,41 @@ typedef struct s_bddPair {
   struct s_bddPair *next;
 } bddPair;
 
+/** A new substitution table holding the identity, owned by the caller until bdd_freepair
+ * (bdd_done frees tables left over). NULL after BDD_ERR_MEMORY. */
 bddPair *bdd_newpair(void);
+/** Maps variable @p oldvar to variable @p newvar in @p p. Returns 0; BDD_ERR_UNKNOWN_VAR for
+ * either variable out of range (table unchanged). A NULL table is ignored. */
 int bdd_setpair(bddPair *p, int oldvar, int newvar);
+/** Maps variable @p oldvar to the function @p newvar in @p p; the table keeps its own reference
+ * on it. Returns 0; BDD_ERR_UNKNOWN_VAR, BDD_ERR_RUNNING or BDD_ERR_ILLBDD (table unchanged). */
 int bdd_setbddpair(bddPair *p, int oldvar, BDD newvar);
+/** bdd_setpair for @p size pairs of the two arrays, in order. Returns 0 or the first error code
+ * (entries before it stay set). */
 int bdd_setpairs(bddPair *p, int *oldvar, int *newvar, int size);
+/** bdd_setbddpair for @p size pairs of the two arrays, in order. Returns 0 or the first error
+ * code (entries before it stay set). */
 int bdd_setbddpairs(bddPair *p, int *oldvar, BDD *newvar, int size);
+/** Makes @p p the identity again; p must not be NULL. */
 void bdd_resetpair(bddPair *p);
+/** Releases the table @p p and the references it holds; NULL is ignored. */
 void bdd_freepair(bddPair *p);
+/** Engine internal: sets up the registry of pair tables (called by bdd_init). */
 void bdd_pairs_init(void);
+/** Engine internal: frees every registered pair table (called by bdd_done). */
 void bdd_pairs_done(void);
+/** Engine internal: extends every registered table to the new variable count, new variables
+ * mapping to themselves. Returns 0 or BDD_ERR_MEMORY. */
 int bdd_pairs_resize(int oldsize, int newsize);
+/** Engine internal: keeps the tables current after levels @p level and level + 1 were
+ * exchanged. */
 void bdd_pairs_vardown(int level);
+/** Engine internal: makes room in every table for variable @p newvar inserted below @p level. */
 void fixup_pairs(int level, int newvar);
+/** Engine internal: adds @p p to the registry that growth and reordering keep current. */
 void bdd_register_pair(bddPair *p);
+/** Engine internal: a fresh table identifier (renumbering all tables, and emptying the caches,
+ * when identifiers run out). */
 int update_pairsid(void);
 
 #ifdef __cplusplus

@@ -1,4 +1,5 @@
-/* Prime sizes for the node table and the operator caches. */
+/** @file
+ * Prime sizes for the node table and the operator caches. */
 #ifndef CORVANE_PRIME_H
 #define CORVANE_PRIME_H
 
@@ -6,7 +7,10 @@
 extern "C" {
 #endif
 
+/** The smallest odd prime not below @p n (used to size the node table and caches). Draws from
+ * the process's 48-bit random generator. */
 unsigned int bdd_prime_gte(unsigned int n);
+/** The largest odd prime not above @p n. Draws from the process's 48-bit random generator. */
 unsigned int bdd_prime_lte(unsigned int n);
 
 #ifdef __cplusplus
