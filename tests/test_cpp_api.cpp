@@ -18,6 +18,8 @@
 namespace {
 
 using corvane::Bdd;
+using corvane::BitVector;
+using corvane::Domain;
 using corvane::Engine;
 using corvane::Error;
 using corvane::Pairing;
@@ -94,8 +96,11 @@ TEST(CppApi, ReferenceCountsFollowHandles) {
 // keeps working with the same error handler.
 TEST(CppApi, ErrorsBecomeExceptionsAndLeaveTheEngineUsable) {
   Engine engine(1000, 1000, 6);
+  const std::vector<Domain> ds = Domain::extend({8, 5});  // 3 bits each
+  const Domain both = Domain::overlap(ds[0], ds[1]);
   const int before = live_after_collection();
   Bdd x = corvane::ithvar(0), y = corvane::ithvar(1);
+  Pairing p;
   const std::vector<std::pair<int, std::function<void()>>> failures = {
       {BDD_ERR_ILLBDD, [] { Bdd bad(bdd_getallocnum()); }},
       {BDD_ERR_ILLBDD, [&] { (x & y).high().high().var(); }},
@@ -107,6 +112,14 @@ TEST(CppApi, ErrorsBecomeExceptionsAndLeaveTheEngineUsable) {
       {BDD_ERR_FILE, [] { Bdd::load(std::string("/nonexistent/corvane.bdd")); }},
       {BDD_ERR_DECVARNUM, [&] { engine.set_varnum(3); }},
       {BDD_ERR_RUNNING, [] { Engine second; }},
+      {BVEC_ERR_SIZE, [&] { BitVector(ds[0]) + BitVector(4, 1); }},
+      {BVEC_ERR_SIZE, [&] { BitVector(ds[0]) <= BitVector(4, 1); }},
+      {BVEC_ERR_DIVZERO, [&] { BitVector(ds[1]) % 0; }},
+      {BVEC_ERR_SHIFT, [&] { BitVector(ds[1]) << -1; }},
+      {BDD_ERR_RANGE, [&] { ds[1] == 5; }},
+      {BDD_ERR_RANGE, [&] { ds[0].equals(ds[1]); }},
+      {BDD_ERR_SETSIZE, [&] { both.pair_to(p, ds[1]); }},
+      {BDD_ERR_UNKNOWN_VAR, [] { Domain(7).vars(); }},
   };
   for (const auto &[code, fail] : failures) {
     try {
@@ -307,5 +320,117 @@ TEST_P(CppDifferential, OperatorsBuildTheSameNodesAsTheCInterface) {
 
 INSTANTIATE_TEST_SUITE_P(Reordering, CppDifferential, ::testing::Bool(),
                          [](const auto &info) { return info.param ? "AutoSift" : "FixedOrder"; });
+
+// Random bit-vector expressions over three 4-bit domains, built with the
+// operators (copies and moves included) and through the C interface: the
+// same bit nodes every time, the same domain-level readings, and a
+// collection afterwards leaves exactly the nodes live before.
+BitVector vec_cpp(const Expr &e, const std::vector<Domain> &ds) {
+  if (e.kind == 0) return e.var % 4 < 3 ? BitVector(ds[e.var % 4]) : BitVector(4, e.var);
+  BitVector a = vec_cpp(*e.a, ds), b = vec_cpp(*e.b, ds);
+  switch (e.kind) {
+    case 1: return a + b;
+    case 2: return a - b;
+    case 3: return a * (e.var - 3);
+    case 4: return (a * b).coerce(4);
+    case 5: return (a << e.var % 6) ^ (b >> e.var % 3);
+    case 6: return a.shl(b, ds[2] == e.var) + b.shr(a);
+    case 7: return a / (e.var % 5 + 1) + b % (e.var % 7 + 1);
+    case 8: {
+      auto [q, r] = a.divmod(b);
+      return q ^ r;
+    }
+    case 9: return corvane::ite((a < b) | (ds[1] == e.var), a, b & ~a);
+    default: {
+      BitVector c = a;
+      std::vector<BitVector> pile{c, std::move(b)};
+      pile.push_back(pile[0]);  // growth copies or moves the others
+      c = pile[1];
+      c = c;
+      pile.erase(pile.begin());
+      return std::move(pile.back()) | c;
+    }
+  }
+}
+
+Bvec vec_c(const Expr &e) {
+  if (e.kind == 0) return e.var % 4 < 3 ? bvec_varfdd(e.var % 4) : bvec_con(4, e.var);
+  Bvec a = vec_c(*e.a), b = vec_c(*e.b), r, t, u, q = {0, nullptr}, m = {0, nullptr};
+  BDD c, d;
+  switch (e.kind) {
+    case 1: r = bvec_add(a, b); break;
+    case 2: r = bvec_sub(a, b); break;
+    case 3: r = bvec_mulfixed(a, e.var - 3); break;
+    case 4: t = bvec_mul(a, b); r = bvec_coerce(4, t); bvec_free(t); break;
+    case 5:
+      t = bvec_shlfixed(a, e.var % 6, bddfalse); u = bvec_shrfixed(b, e.var % 3, bddfalse);
+      r = bvec_map2(t, u, bdd_xor); bvec_free(t); bvec_free(u); break;
+    case 6:
+      c = bdd_addref(fdd_ithvar(2, e.var)); t = bvec_shl(a, b, c); u = bvec_shr(b, a, bddfalse);
+      r = bvec_add(t, u); bdd_delref(c); bvec_free(t); bvec_free(u); break;
+    case 7:
+      bvec_divfixed(a, e.var % 5 + 1, &q, nullptr); bvec_divfixed(b, e.var % 7 + 1, nullptr, &m);
+      r = bvec_add(q, m); bvec_free(q); bvec_free(m); break;
+    case 8: bvec_div(a, b, &q, &m); r = bvec_map2(q, m, bdd_xor); bvec_free(q); bvec_free(m); break;
+    case 9:
+      c = bdd_addref(bvec_lth(a, b)); d = bdd_addref(bdd_or(c, fdd_ithvar(1, e.var)));
+      t = bvec_map1(a, bdd_not); u = bvec_map2(b, t, bdd_and); r = bvec_ite(d, a, u);
+      bdd_delref(c); bdd_delref(d); bvec_free(t); bvec_free(u); break;
+    default: r = bvec_map2(a, b, bdd_or); break;
+  }
+  bvec_free(a);
+  bvec_free(b);
+  return r;
+}
+
+TEST(CppApi, BitVectorsAndDomainsBuildTheSameNodesAsTheCInterface) {
+  Engine engine(200, 100);  // tiny table: collections and growth mid-expression
+  const std::vector<Domain> ds = Domain::extend({16, 16, 16});
+  const int before = live_after_collection();
+  {
+    Pairing swap = Domain::pairing({{ds[0], ds[1]}, {ds[1], ds[0]}});
+    bddPair *cswap = bdd_newpair();
+    int from[2] = {0, 1}, to[2] = {1, 0}, first2[2] = {0, 1};
+    fdd_setpairs(cswap, from, to, 2);
+    std::mt19937 rng(13);
+    for (int round = 0; round < 120; round++) {
+      auto e = random_expr(rng, 3, 16);
+      BitVector viaCpp = vec_cpp(*e, ds);
+      Bvec viaC = vec_c(*e);
+      ASSERT_EQ(viaCpp.size(), viaC.nbits) << "round " << round;
+      for (int i = 0; i < viaC.nbits; i++) ASSERT_EQ(viaCpp[i].id(), viaC.bits[i]) << "round " << round;
+      EXPECT_EQ(viaCpp.is_const(), bvec_isconst(viaC) != 0);
+      EXPECT_EQ(viaCpp.value(), (unsigned)bvec_val(viaC));
+
+      // Readings in domain terms of "the result equals domain 2"
+      Bdd f = (viaCpp == BitVector(ds[2])).replace(swap);
+      Bvec d2 = bvec_varfdd(2);
+      BDD eq = bdd_addref(bvec_equ(viaC, d2));
+      BDD g = bdd_addref(bdd_replace(eq, cswap));
+      ASSERT_EQ(f.id(), g);
+      EXPECT_EQ(f.exist(Domain::set({ds[0], ds[1]})).id(), bdd_exist(g, fdd_makeset(first2, 2)));
+      EXPECT_EQ(ds[2].scan(f), fdd_scanvar(g, 2));
+      std::vector<int> all = Domain::scan_all(f);
+      int *call = fdd_scanallvar(g);
+      EXPECT_EQ(all, call ? std::vector<int>(call, call + 3) : std::vector<int>());
+      free(call);
+      std::ostringstream printed;
+      printed << corvane::in_domains(f);
+      char *buf = nullptr;
+      size_t len = 0;
+      FILE *out = open_memstream(&buf, &len);
+      fdd_fprintset(out, g);
+      fclose(out);
+      EXPECT_EQ(printed.str(), std::string(buf, len));
+      free(buf);
+      bdd_delref(eq);
+      bdd_delref(g);
+      bvec_free(d2);
+      bvec_free(viaC);
+    }
+    bdd_freepair(cswap);
+  }
+  EXPECT_EQ(live_after_collection(), before);
+}
 
 }  // namespace

@@ -607,6 +607,293 @@ inline int Engine::add_varblock(const VarSet &vars, bool fixed) {
   return detail::call([&] { return bdd_addvarblock(vars.id(), fixed ? 1 : 0); });
 }
 
+
+namespace detail {
+/* For calls that report failure by a negative result, whichever handler is installed. */
+template <class F>
+inline int status(F &&f) {
+  int v = call(f);
+  if (v < 0) throw Error(v);
+  return v;
+}
+}  // namespace detail
+
+/** A finite domain: an integer variable 0 .. size()-1 encoded in binary by
+ * a block of BDD variables. A Domain is only the domain's index, so it is
+ * copied freely; the engine owns the domain itself until the engine stops
+ * or clear_all() runs. A bad index throws BDD_ERR_UNKNOWN_VAR when used. */
+class Domain {
+ public:
+  explicit Domain(int index = -1) noexcept : index_(index) {}
+
+  /** Declares one new domain per entry of @p sizes (each 1 .. 2^30-1),
+   * their bits interleaved, least significant first; creates BDD variables
+   * as needed. BDD_ERR_RANGE for a bad size (nothing is declared). */
+  static std::vector<Domain> extend(const std::vector<int> &sizes) {
+    std::vector<int> copy(sizes);
+    int first = detail::status([&] { return fdd_extdomain(copy.data(), static_cast<int>(copy.size())); });
+    std::vector<Domain> ds;
+    for (int i = 0; i < static_cast<int>(copy.size()); i++) ds.emplace_back(first + i);
+    return ds;
+  }
+  /** A domain of size a.size() * b.size() made of the bits of @p a (low
+   * order) followed by those of @p b; it creates no BDD variable. */
+  static Domain overlap(Domain a, Domain b) {
+    return Domain(detail::status([&] { return fdd_overlapdomain(a.index_, b.index_); }));
+  }
+  /** The number of declared domains. */
+  static int count() { return detail::status([] { return fdd_domainnum(); }); }
+  /** Forgets every domain; later domains take BDD variables from 0 again. */
+  static void clear_all() { fdd_clearall(); }
+
+  /** The index in the domain table. */
+  int index() const noexcept { return index_; }
+  /** The number of values. */
+  int size() const { return detail::status([&] { return fdd_domainsize(index_); }); }
+  /** The number of BDD variables encoding it. */
+  int varnum() const { return detail::status([&] { return fdd_varnum(index_); }); }
+  /** Its BDD variables, least significant bit first. */
+  std::vector<int> vars() const {
+    int n = varnum();
+    int *vs = detail::call([&] { return fdd_vars(index_); });
+    if (vs == nullptr) throw Error(BDD_ERR_UNKNOWN_VAR);
+    return std::vector<int>(vs, vs + n);
+  }
+  /** The domain has value @p value (BDD_ERR_RANGE outside 0 .. size()-1). */
+  Bdd ithvar(int value) const { return Bdd::wrap([&] { return fdd_ithvar(index_, value); }); }
+  /** Same as ithvar: `d == 3` is the BDD of "d holds 3". */
+  friend Bdd operator==(Domain d, int value) { return d.ithvar(value); }
+  /** The value lies below size() (the encoding also admits the patterns above). */
+  Bdd domain() const { return Bdd::wrap([&] { return fdd_domain(index_); }); }
+  /** Both domains hold the same value (BDD_ERR_RANGE when the sizes differ). */
+  Bdd equals(Domain other) const { return Bdd::wrap([&] { return fdd_equals(index_, other.index_); }); }
+  /** The variable set of the domain's bits. */
+  VarSet set() const { return VarSet::from_bdd(Bdd::wrap([&] { return fdd_ithset(index_); })); }
+  /** The union of the variable sets of @p ds. */
+  static VarSet set(const std::vector<Domain> &ds) {
+    std::vector<int> idx;
+    for (Domain d : ds) idx.push_back(d.index_);
+    return VarSet::from_bdd(Bdd::wrap([&] { return fdd_makeset(idx.data(), static_cast<int>(idx.size())); }));
+  }
+  /** The domains with at least one bit in @p vars, in increasing order. */
+  static std::vector<Domain> in_set(const VarSet &vars) {
+    int *ds = nullptr, n = 0;
+    detail::status([&] { return fdd_scanset(vars.id(), &ds, &n); });
+    std::vector<Domain> out;
+    for (int i = 0; i < n; i++) out.emplace_back(ds[i]);
+    free(ds);
+    return out;
+  }
+
+  /** The value of this domain in one satisfying assignment of @p f (the
+   * low branch preferred, unconstrained bits 0); -1 when @p f is false. */
+  int scan(const Bdd &f) const {
+    int v = detail::call([&] { return fdd_scanvar(f.id(), index_); });
+    if (v < -1) throw Error(v);
+    return v;
+  }
+  /** One satisfying assignment of @p f as a value per declared domain;
+   * empty when @p f is false. */
+  static std::vector<int> scan_all(const Bdd &f) {
+    int n = count();
+    int *vs = detail::call([&] { return fdd_scanallvar(f.id()); });
+    std::vector<int> out;
+    if (vs != nullptr) {
+      out.assign(vs, vs + n);
+      free(vs);
+    }
+    return out;
+  }
+
+  /** Adds to @p p the renaming of this domain's bits to those of @p to
+   * (BDD_ERR_SETSIZE when the widths differ). */
+  Pairing &pair_to(Pairing &p, Domain to) const {
+    detail::status([&] { return fdd_setpair(p.get(), index_, to.index_); });
+    return p;
+  }
+  /** A table renaming each pair's first domain to its second; every index
+   * is checked before the table changes. */
+  static Pairing pairing(const std::vector<std::pair<Domain, Domain>> &pairs) {
+    std::vector<int> from, to;
+    for (const auto &[a, b] : pairs) {
+      from.push_back(a.index_);
+      to.push_back(b.index_);
+    }
+    Pairing p;
+    detail::status([&] { return fdd_setpairs(p.get(), from.data(), to.data(), static_cast<int>(from.size())); });
+    return p;
+  }
+  /** Makes the bits of domains @p first .. @p last one reordering block; returns its identifier. */
+  static int add_varblock(Domain first, Domain last, bool fixed = true) {
+    return detail::status([&] { return fdd_intaddvarblock(first.index_, last.index_, fixed ? 1 : 0); });
+  }
+
+  /** The satisfying paths of @p f in domain terms, as "<d:v/v, d:v>" groups. */
+  static std::string set_string(const Bdd &f) {
+    return detail::capture([&](FILE *out) { fdd_fprintset(out, f.id()); });
+  }
+
+ private:
+  int index_;
+};
+
+/** Streams a BDD in domain terms: `out << corvane::in_domains(f)`. */
+struct InDomains {
+  const Bdd &f;
+  friend std::ostream &operator<<(std::ostream &out, const InDomains &p) { return out << Domain::set_string(p.f); }
+};
+inline InDomains in_domains(const Bdd &f) { return InDomains{f}; }
+
+/** A fixed-width vector of BDDs standing for an unsigned integer, bit 0
+ * least significant. Owns one reference on each bit: copies copy the bits
+ * with their references, moves transfer them. Arithmetic is modular in the
+ * width. As in the C interface, an operation with an empty operand (a
+ * default-constructed or moved-from vector) gives the empty vector; operands
+ * of different widths throw BVEC_ERR_SIZE. */
+class BitVector {
+ public:
+  /** The empty vector. */
+  BitVector() noexcept : v_{0, nullptr} {}
+  /** The constant @p value in @p width bits (a negative value is sign-extended). */
+  BitVector(int width, int value) : BitVector(build([&] { return bvec_con(width, value); })) {}
+  /** The variables of @p d, least significant first. */
+  explicit BitVector(Domain d) : BitVector(build([&] { return bvec_varfdd(d.index()); })) {}
+  /** Bit i is variable offset + i*step. */
+  static BitVector var(int width, int offset, int step = 1) {
+    return build([&] { return bvec_var(width, offset, step); });
+  }
+  /** Bit i is variable vars[i]. */
+  static BitVector vars(const std::vector<int> &vars) {
+    std::vector<int> copy(vars);
+    return build([&] { return bvec_varvec(static_cast<int>(copy.size()), copy.data()); });
+  }
+  /** Adopts a vector computed through the C interface, with the references it holds. */
+  static BitVector adopt(Bvec v) noexcept {
+    BitVector b;
+    b.v_ = v;
+    return b;
+  }
+
+  BitVector(const BitVector &o) : BitVector(build([&] { return bvec_copy(o.v_); })) {}
+  BitVector(BitVector &&o) noexcept : v_(o.v_) { o.v_ = Bvec{0, nullptr}; }
+  /** By value: a copy or a move, then a swap, so self-assignment is harmless. */
+  BitVector &operator=(BitVector o) noexcept {
+    std::swap(v_, o.v_);
+    return *this;
+  }
+  ~BitVector() { bvec_free(v_); }
+
+  /** The width. */
+  int size() const noexcept { return v_.nbits; }
+  /** Bit @p i (BDD_ERR_RANGE outside 0 .. size()-1). */
+  Bdd operator[](int i) const {
+    if (i < 0 || i >= v_.nbits) throw Error(BDD_ERR_RANGE);
+    return Bdd(v_.bits[i]);
+  }
+  /** The vector, for the C interface; it stays owned by this object. */
+  const Bvec &get() const noexcept { return v_; }
+
+  /** Truncated or zero-extended to @p width bits. */
+  BitVector coerce(int width) const { return build([&] { return bvec_coerce(width, v_); }); }
+  /** Every bit constant (also for the empty vector). */
+  bool is_const() const noexcept { return bvec_isconst(v_) != 0; }
+  /** The value of a constant vector modulo 2^32; 0 when a bit is not constant. */
+  unsigned value() const noexcept { return static_cast<unsigned>(bvec_val(v_)); }
+
+  ///@{
+  /** Sum and difference, of the operands' common width */
+  friend BitVector operator+(const BitVector &a, const BitVector &b) { return build([&] { return bvec_add(a.v_, b.v_); }); }
+  friend BitVector operator-(const BitVector &a, const BitVector &b) { return build([&] { return bvec_sub(a.v_, b.v_); }); }
+  ///@}
+  /** The exact product, of width a.size() + b.size(). */
+  friend BitVector operator*(const BitVector &a, const BitVector &b) { return build([&] { return bvec_mul(a.v_, b.v_); }); }
+  /** The product modulo 2^width, of a's width; a negative @p c counts as c + 2^width. */
+  friend BitVector operator*(const BitVector &a, int c) { return build([&] { return bvec_mulfixed(a.v_, c); }); }
+
+  /** Quotient and remainder in one division; a zero divisor gives an all-ones quotient and remainder a. */
+  std::pair<BitVector, BitVector> divmod(const BitVector &d) const {
+    Bvec q{0, nullptr}, r{0, nullptr};
+    detail::begin();
+    bvec_div(v_, d.v_, &q, &r);
+    return take_pair(q, r);
+  }
+  /** Quotient and remainder by a constant (BVEC_ERR_DIVZERO for @p c <= 0). */
+  std::pair<BitVector, BitVector> divmod(int c) const {
+    Bvec q{0, nullptr}, r{0, nullptr};
+    detail::begin();
+    bvec_divfixed(v_, c, &q, &r);
+    return take_pair(q, r);
+  }
+  friend BitVector operator/(const BitVector &a, const BitVector &b) { return a.divmod(b).first; }
+  friend BitVector operator%(const BitVector &a, const BitVector &b) { return a.divmod(b).second; }
+  friend BitVector operator/(const BitVector &a, int c) { return a.divmod(c).first; }
+  friend BitVector operator%(const BitVector &a, int c) { return a.divmod(c).second; }
+
+  ///@{
+  /** Shifts filling with @p fill; an amount of the width or more leaves only
+   * fill bits. A negative constant amount throws BVEC_ERR_SHIFT; a vector
+   * amount is unsigned and may have any width. */
+  BitVector shl(int pos, const Bdd &fill = Bdd()) const {
+    return build([&] { return bvec_shlfixed(v_, pos, fill.id()); });
+  }
+  BitVector shr(int pos, const Bdd &fill = Bdd()) const {
+    return build([&] { return bvec_shrfixed(v_, pos, fill.id()); });
+  }
+  BitVector shl(const BitVector &amount, const Bdd &fill = Bdd()) const {
+    return build([&] { return bvec_shl(v_, amount.v_, fill.id()); });
+  }
+  BitVector shr(const BitVector &amount, const Bdd &fill = Bdd()) const {
+    return build([&] { return bvec_shr(v_, amount.v_, fill.id()); });
+  }
+  friend BitVector operator<<(const BitVector &a, int pos) { return a.shl(pos); }
+  friend BitVector operator>>(const BitVector &a, int pos) { return a.shr(pos); }
+  friend BitVector operator<<(const BitVector &a, const BitVector &n) { return a.shl(n); }
+  friend BitVector operator>>(const BitVector &a, const BitVector &n) { return a.shr(n); }
+  ///@}
+
+  ///@{
+  /** Bitwise operators, bit by bit */
+  friend BitVector operator&(const BitVector &a, const BitVector &b) { return build([&] { return bvec_map2(a.v_, b.v_, bdd_and); }); }
+  friend BitVector operator|(const BitVector &a, const BitVector &b) { return build([&] { return bvec_map2(a.v_, b.v_, bdd_or); }); }
+  friend BitVector operator^(const BitVector &a, const BitVector &b) { return build([&] { return bvec_map2(a.v_, b.v_, bdd_xor); }); }
+  friend BitVector operator~(const BitVector &a) { return build([&] { return bvec_map1(a.v_, bdd_not); }); }
+  ///@}
+
+  ///@{
+  /** Unsigned comparisons as BDDs */
+  friend Bdd operator<(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_lth(a.v_, b.v_); }); }
+  friend Bdd operator<=(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_lte(a.v_, b.v_); }); }
+  friend Bdd operator>(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_gth(a.v_, b.v_); }); }
+  friend Bdd operator>=(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_gte(a.v_, b.v_); }); }
+  friend Bdd operator==(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_equ(a.v_, b.v_); }); }
+  friend Bdd operator!=(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_neq(a.v_, b.v_); }); }
+  ///@}
+
+  friend BitVector ite(const Bdd &c, const BitVector &a, const BitVector &b);
+
+ private:
+  /* The result is owned before the error check, so a throw releases it. */
+  template <class F>
+  static BitVector build(F &&f) {
+    detail::begin();
+    BitVector b = adopt(f());
+    detail::check();
+    return b;
+  }
+  static std::pair<BitVector, BitVector> take_pair(Bvec q, Bvec r) {
+    std::pair<BitVector, BitVector> qr(adopt(q), adopt(r));
+    detail::check();
+    return qr;
+  }
+
+  Bvec v_;
+};
+
+/** Bit i is if @p c then a[i] else b[i]. */
+inline BitVector ite(const Bdd &c, const BitVector &a, const BitVector &b) {
+  return BitVector::build([&] { return bvec_ite(c.id(), a.v_, b.v_); });
+}
+
 }  // namespace corvane
 
 #endif
