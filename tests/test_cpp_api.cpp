@@ -120,6 +120,7 @@ TEST(CppApi, ErrorsBecomeExceptionsAndLeaveTheEngineUsable) {
       {BDD_ERR_RANGE, [&] { ds[0].equals(ds[1]); }},
       {BDD_ERR_SETSIZE, [&] { both.pair_to(p, ds[1]); }},
       {BDD_ERR_UNKNOWN_VAR, [] { Domain(7).vars(); }},
+      {BDD_ERR_RANGE, [&] { BitVector v(ds[0]); v[3]; }},
   };
   for (const auto &[code, fail] : failures) {
     try {

@@ -802,11 +802,17 @@ class BitVector {
 
   ///@{
   /** Sum and difference, of the operands' common width */
-  friend BitVector operator+(const BitVector &a, const BitVector &b) { return build([&] { return bvec_add(a.v_, b.v_); }); }
-  friend BitVector operator-(const BitVector &a, const BitVector &b) { return build([&] { return bvec_sub(a.v_, b.v_); }); }
+  friend BitVector operator+(const BitVector &a, const BitVector &b) {
+    return build([&] { return bvec_add(a.v_, b.v_); });
+  }
+  friend BitVector operator-(const BitVector &a, const BitVector &b) {
+    return build([&] { return bvec_sub(a.v_, b.v_); });
+  }
   ///@}
   /** The exact product, of width a.size() + b.size(). */
-  friend BitVector operator*(const BitVector &a, const BitVector &b) { return build([&] { return bvec_mul(a.v_, b.v_); }); }
+  friend BitVector operator*(const BitVector &a, const BitVector &b) {
+    return build([&] { return bvec_mul(a.v_, b.v_); });
+  }
   /** The product modulo 2^width, of a's width; a negative @p c counts as c + 2^width. */
   friend BitVector operator*(const BitVector &a, int c) { return build([&] { return bvec_mulfixed(a.v_, c); }); }
 
@@ -814,15 +820,15 @@ class BitVector {
   std::pair<BitVector, BitVector> divmod(const BitVector &d) const {
     Bvec q{0, nullptr}, r{0, nullptr};
     detail::begin();
-    bvec_div(v_, d.v_, &q, &r);
-    return take_pair(q, r);
+    int rc = bvec_div(v_, d.v_, &q, &r);
+    return take_pair(rc, q, r);
   }
   /** Quotient and remainder by a constant (BVEC_ERR_DIVZERO for @p c <= 0). */
   std::pair<BitVector, BitVector> divmod(int c) const {
     Bvec q{0, nullptr}, r{0, nullptr};
     detail::begin();
-    bvec_divfixed(v_, c, &q, &r);
-    return take_pair(q, r);
+    int rc = bvec_divfixed(v_, c, &q, &r);
+    return take_pair(rc, q, r);
   }
   friend BitVector operator/(const BitVector &a, const BitVector &b) { return a.divmod(b).first; }
   friend BitVector operator%(const BitVector &a, const BitVector &b) { return a.divmod(b).second; }
@@ -853,20 +859,38 @@ class BitVector {
 
   ///@{
   /** Bitwise operators, bit by bit */
-  friend BitVector operator&(const BitVector &a, const BitVector &b) { return build([&] { return bvec_map2(a.v_, b.v_, bdd_and); }); }
-  friend BitVector operator|(const BitVector &a, const BitVector &b) { return build([&] { return bvec_map2(a.v_, b.v_, bdd_or); }); }
-  friend BitVector operator^(const BitVector &a, const BitVector &b) { return build([&] { return bvec_map2(a.v_, b.v_, bdd_xor); }); }
+  friend BitVector operator&(const BitVector &a, const BitVector &b) {
+    return build([&] { return bvec_map2(a.v_, b.v_, bdd_and); });
+  }
+  friend BitVector operator|(const BitVector &a, const BitVector &b) {
+    return build([&] { return bvec_map2(a.v_, b.v_, bdd_or); });
+  }
+  friend BitVector operator^(const BitVector &a, const BitVector &b) {
+    return build([&] { return bvec_map2(a.v_, b.v_, bdd_xor); });
+  }
   friend BitVector operator~(const BitVector &a) { return build([&] { return bvec_map1(a.v_, bdd_not); }); }
   ///@}
 
   ///@{
   /** Unsigned comparisons as BDDs */
-  friend Bdd operator<(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_lth(a.v_, b.v_); }); }
-  friend Bdd operator<=(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_lte(a.v_, b.v_); }); }
-  friend Bdd operator>(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_gth(a.v_, b.v_); }); }
-  friend Bdd operator>=(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_gte(a.v_, b.v_); }); }
-  friend Bdd operator==(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_equ(a.v_, b.v_); }); }
-  friend Bdd operator!=(const BitVector &a, const BitVector &b) { return Bdd::wrap([&] { return bvec_neq(a.v_, b.v_); }); }
+  friend Bdd operator<(const BitVector &a, const BitVector &b) {
+    return Bdd::wrap([&] { return bvec_lth(a.v_, b.v_); });
+  }
+  friend Bdd operator<=(const BitVector &a, const BitVector &b) {
+    return Bdd::wrap([&] { return bvec_lte(a.v_, b.v_); });
+  }
+  friend Bdd operator>(const BitVector &a, const BitVector &b) {
+    return Bdd::wrap([&] { return bvec_gth(a.v_, b.v_); });
+  }
+  friend Bdd operator>=(const BitVector &a, const BitVector &b) {
+    return Bdd::wrap([&] { return bvec_gte(a.v_, b.v_); });
+  }
+  friend Bdd operator==(const BitVector &a, const BitVector &b) {
+    return Bdd::wrap([&] { return bvec_equ(a.v_, b.v_); });
+  }
+  friend Bdd operator!=(const BitVector &a, const BitVector &b) {
+    return Bdd::wrap([&] { return bvec_neq(a.v_, b.v_); });
+  }
   ///@}
 
   friend BitVector ite(const Bdd &c, const BitVector &a, const BitVector &b);
@@ -880,9 +904,11 @@ class BitVector {
     detail::check();
     return b;
   }
-  static std::pair<BitVector, BitVector> take_pair(Bvec q, Bvec r) {
+  /* The status also covers a handler other than Engine's. */
+  static std::pair<BitVector, BitVector> take_pair(int rc, Bvec q, Bvec r) {
     std::pair<BitVector, BitVector> qr(adopt(q), adopt(r));
     detail::check();
+    if (rc < 0) throw Error(rc);
     return qr;
   }
 
