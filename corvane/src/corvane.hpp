@@ -607,7 +607,6 @@ inline int Engine::add_varblock(const VarSet &vars, bool fixed) {
   return detail::call([&] { return bdd_addvarblock(vars.id(), fixed ? 1 : 0); });
 }
 
-
 namespace detail {
 /* For calls that report failure by a negative result, whichever handler is installed. */
 template <class F>
