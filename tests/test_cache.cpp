@@ -239,4 +239,58 @@ TEST_F(Caches, CollectionAndClearErrorEmptyTheCaches) {
   bdd_delref(g);
 }
 
+// Every filled entry of the apply, and and or caches sits in the slot that
+// the plain remainder of its key's hash gives, also after the node table
+// (and with it every cache) has grown several times.
+TEST(CacheGrowth, EntriesSitInRemainderSlots) {
+  start_engine(500, 100, 14);
+  bdd_setcacheratio(3);
+  const int initial = bdd_getallocnum();
+  std::mt19937 rng(99);
+  std::vector<BDD> pool;
+  for (int v = 0; v < 14; v++) pool.push_back(bdd_addref(bdd_ithvar(v)));
+  const int ops[] = {OP_AND, OP_OR, OP_XOR, OP_IMP, OP_BIIMP, OP_NAND, OP_DIFF};
+  int checked3 = 0, checked4 = 0;
+  for (int round = 0; round < 400; round++) {
+    BDD a = pool[rng() % pool.size()], b = pool[rng() % pool.size()];
+    BDD r = round % 7 == 6 ? bdd_not(a) : bdd_apply(a, b, ops[rng() % 7]);
+    ASSERT_GE(r, 0);
+    if (pool.size() < 60) pool.push_back(bdd_addref(r));
+    else {
+      size_t k = rng() % pool.size();
+      bdd_delref(pool[k]);
+      pool[k] = bdd_addref(r);
+    }
+    // Conjunction and disjunction share one table; a disjunction entry has
+    // bit 27 set in its (complemented) first key word.
+    {
+      const BddCache *c = bdd_operator_cache(SHARED);
+      if (c->table != nullptr) {
+        const BddCacheData3 *t = (const BddCacheData3 *)c->table;
+        for (int k = 0; k < c->tablesize; k++) {
+          if (t[k].a == 0) continue;
+          const unsigned l = (unsigned)~t[k].a & INDEX_MASK;
+          ASSERT_EQ(PAIR(l, (unsigned)t[k].b) % (unsigned)c->tablesize, (unsigned)k) << "round " << round;
+          checked3++;
+        }
+      }
+    }
+    const BddCache *c = bdd_operator_cache(APPLY);
+    if (c->table == nullptr) continue;
+    const BddCacheData4 *t = (const BddCacheData4 *)c->table;
+    for (int k = 0; k < c->tablesize; k++) {
+      if (t[k].a == 0) continue;
+      unsigned h = t[k].c == OP_NOT ? (unsigned)~t[k].a
+                                    : TRIPLE((unsigned)~t[k].a, (unsigned)t[k].b, (unsigned)t[k].c);
+      ASSERT_EQ(h % (unsigned)c->tablesize, (unsigned)k) << "apply cache round " << round;
+      checked4++;
+    }
+  }
+  EXPECT_GT(bdd_getallocnum(), 4 * initial);
+  EXPECT_EQ(bdd_operator_cachesize(), bdd_getallocnum() / 3);
+  EXPECT_GT(checked3, 1000);
+  EXPECT_GT(checked4, 1000);
+  bdd_done();
+}
+
 }  // namespace
