@@ -2,6 +2,7 @@
 // sizing by ratio and on node-table growth, and emptying on collection.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "src/internal.h"
@@ -36,53 +37,39 @@ bool cache_empty(int i) {
   return four ? all_zero_keys<BddCacheData4>(c) : all_zero_keys<BddCacheData3>(c);
 }
 
-TEST(CacheRecord, InitResetResizeDoneThreeWord) {
-  BddCache c;
-  ASSERT_EQ(BddCache3_init(&c, 1000), 0);
-  EXPECT_EQ(c.tablesize, 1009);
-  EXPECT_TRUE(all_empty<BddCacheData3>(&c));
-  BddCacheData3 *t = (BddCacheData3 *)c.table;
-  for (int i = 0; i < c.tablesize; i++) t[i] = {i, 7, 9};
-  BddCache3_reset(&c);
-  EXPECT_TRUE(all_empty<BddCacheData3>(&c));
-  // Only the first word is cleared.
-  EXPECT_EQ(t[5].b, 7);
-  EXPECT_EQ(t[5].res, 9);
-  ASSERT_EQ(BddCache3_resize(&c, 500), 0);
-  EXPECT_EQ(c.tablesize, 503);
-  EXPECT_TRUE(all_empty<BddCacheData3>(&c));
-  BddCache3_done(&c);
-  EXPECT_EQ(c.table, nullptr);
-  EXPECT_EQ(c.tablesize, 0);
-}
-
-TEST(CacheRecord, InitResetResizeDoneFourWord) {
-  BddCache c;
-  ASSERT_EQ(BddCache4_init(&c, 250), 0);
-  EXPECT_EQ(c.tablesize, 251);
-  BddCacheData4 *t = (BddCacheData4 *)c.table;
-  for (int i = 0; i < c.tablesize; i++) t[i] = {i, 1, 2, 3};
-  BddCache4_reset(&c);
-  EXPECT_TRUE(all_empty<BddCacheData4>(&c));
-  EXPECT_EQ(t[9].c, 2);
-  ASSERT_EQ(BddCache4_resize(&c, 252), 0);
-  EXPECT_EQ(c.tablesize, 257);
-  EXPECT_TRUE(all_empty<BddCacheData4>(&c));
-  BddCache4_done(&c);
-  EXPECT_EQ(c.table, nullptr);
-}
-
-TEST(CacheRecord, SizesBelowTwoGiveASmallPrime) {
-  for (int size : {-100, -1, 0, 1, 2}) {
+// Both record shapes: sizes round up to a prime (3 below two), a reset
+// clears only the first word of each entry, a resize empties the table
+// and done leaves none.
+template <typename Entry>
+void record_life(int (*init)(BddCache *, int), void (*reset)(BddCache *),
+                 int (*resize)(BddCache *, int), void (*done)(BddCache *)) {
+  const int sizes[][2] = {{1000, 1009}, {250, 251}, {252, 257}, {2, 3}, {1, 3}, {0, 3}, {-100, 3}};
+  for (const auto &s : sizes) {
+    SCOPED_TRACE(s[0]);
     BddCache c;
-    ASSERT_EQ(BddCache4_init(&c, size), 0) << size;
-    EXPECT_EQ(c.tablesize, 3) << size;
-    EXPECT_TRUE(all_empty<BddCacheData4>(&c));
-    BddCache4_done(&c);
-    ASSERT_EQ(BddCache3_init(&c, size), 0) << size;
-    EXPECT_EQ(c.tablesize, 3) << size;
-    BddCache3_done(&c);
+    ASSERT_EQ(init(&c, s[0]), 0);
+    EXPECT_EQ(c.tablesize, s[1]);
+    EXPECT_TRUE(all_empty<Entry>(&c));
+    Entry *t = (Entry *)c.table;
+    for (int i = 0; i < c.tablesize; i++) {
+      memset(&t[i], 0x5a, sizeof t[i]);
+      t[i].a = i;
+    }
+    reset(&c);
+    EXPECT_TRUE(all_empty<Entry>(&c));
+    EXPECT_EQ(t[2].res, 0x5a5a5a5a);
+    ASSERT_EQ(resize(&c, s[0] / 2 + 500), 0);
+    EXPECT_EQ(c.tablesize, (int)bdd_prime_gte(s[0] / 2 + 500));
+    EXPECT_TRUE(all_empty<Entry>(&c));
+    done(&c);
+    EXPECT_EQ(c.table, nullptr);
+    EXPECT_EQ(c.tablesize, 0);
   }
+}
+
+TEST(CacheRecord, InitResetResizeDone) {
+  record_life<BddCacheData3>(BddCache3_init, BddCache3_reset, BddCache3_resize, BddCache3_done);
+  record_life<BddCacheData4>(BddCache4_init, BddCache4_reset, BddCache4_resize, BddCache4_done);
 }
 
 TEST(CacheRecord, AllocationFailureRaisesAndLeavesNoTable) {
