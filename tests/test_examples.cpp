@@ -492,7 +492,7 @@ TEST(Examples, BadArgumentsGiveUsage) {
       {"circuit",
        {{}, {"--equiv", c17}, {c17, c17}, {"--equiv", c17, c17, c17}, {"--frobnicate", c17},
         {"--nodes", "x", c17}, {"--equiv", "--sift", c17, c17}, {c17, "--dot", "N22"}}},
-      {"reach", {{}, {"1"}, {"171"}, {"x"}, {"5", "6"}, {"--cache"}, {"5", "--x"}}},
+      {"reach", {{}, {"1"}, {"171"}, {"x"}, {"5x"}, {"5", "6"}, {"--cache"}, {"5", "--x"}}},
       {"sendmore", {{"x"}}},
       {"closure", {{"1"}, {"x"}, {"5", "6"}, {"--edges"}, {"--edges", "-1"}, {"9", "--graph", "g"}}},
   };
