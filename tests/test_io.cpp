@@ -49,15 +49,6 @@ bool any_marked() {
   return false;
 }
 
-// Nodes in use once every unreferenced node is collected. Between
-// operations the reference stack holds nothing of value (each operator
-// resets it on entry), so it is emptied first: only counts keep nodes.
-int live_nodes() {
-  INITREF();
-  bdd_gbc();
-  return bdd_getnodenum();
-}
-
 // Every unsaturated reference count in the table, by node.
 std::map<int, unsigned> counted_nodes() {
   std::map<int, unsigned> m;

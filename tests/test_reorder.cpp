@@ -28,21 +28,6 @@ namespace {
 
 // ---- helpers ----------------------------------------------------------------
 
-std::vector<int> current_order() {
-  std::vector<int> o(bdd_varnum());
-  for (int l = 0; l < bdd_varnum(); l++) o[l] = bdd_level2var(l);
-  return o;
-}
-
-// Nodes in use once everything unreferenced is gone. No operation is in
-// progress, so entries the last operation left on the reference stack are
-// stale and must not pin nodes.
-int live_nodes() {
-  bddrefstacktop = bddrefstack;
-  bdd_gbc();
-  return bdd_getnodenum();
-}
-
 // Ordered and reduced below r, and no two reachable nodes alike.
 void check_canonical(const std::vector<BDD> &roots) {
   std::set<BDD> seen;

@@ -25,12 +25,6 @@ namespace {
 std::vector<std::string> events;
 void rec_reorder(int pre) { events.push_back(pre ? "R1" : "R0"); }
 
-std::vector<int> current_order() {
-  std::vector<int> o(bdd_varnum());
-  for (int l = 0; l < bdd_varnum(); l++) o[l] = bdd_level2var(l);
-  return o;
-}
-
 
 void check_contiguous(BddTree *t) {
   for (; t != nullptr; t = t->next) {
