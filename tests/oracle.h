@@ -127,10 +127,10 @@ inline std::vector<int> tt_support(const TT &f) {
   return s;
 }
 
-inline TT tt_random(std::mt19937 &rng, int n) {
+inline TT tt_random(std::mt19937 &rng, int n, double density = 0.5) {
   TT t;
   t.n = n;
-  std::bernoulli_distribution coin(0.5);
+  std::bernoulli_distribution coin(density);
   for (unsigned a = 0; a < t.size(); a++) t.bits[a] = coin(rng);
   return t;
 }

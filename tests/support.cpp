@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include "src/internal.h"
+
 std::vector<int> recorded_errors;
 
 void record_errors(int code) { recorded_errors.push_back(code); }
@@ -33,4 +35,16 @@ std::string shape(BddTree *t) {
     s += "]";
   }
   return s;
+}
+
+std::vector<int> current_order() {
+  std::vector<int> o((size_t)bdd_varnum());
+  for (int l = 0; l < bdd_varnum(); l++) o[(size_t)l] = bdd_level2var(l);
+  return o;
+}
+
+int live_nodes() {
+  bddrefstacktop = bddrefstack;
+  bdd_gbc();
+  return bdd_getnodenum();
 }

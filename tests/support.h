@@ -20,6 +20,14 @@ void start_engine(int nodes, int cache, int vars);
 // Everything fn writes to the stream it is given, as a string.
 std::string capture(const std::function<void(FILE *)> &fn);
 
+// The variable at each level, top first.
+std::vector<int> current_order();
+
+// Nodes in use once every unreferenced node is collected. Between
+// operations the reference stack holds nothing of value (each operator
+// resets it on entry), so it is emptied first: only counts keep nodes.
+int live_nodes();
+
 // A block forest as nested ranges, e.g. "[0-3{[0-1][2-3]}][4-5]".
 std::string shape(BddTree *t);
 

@@ -2,6 +2,7 @@
 // sizing by ratio and on node-table growth, and emptying on collection.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "src/internal.h"
@@ -36,53 +37,39 @@ bool cache_empty(int i) {
   return four ? all_zero_keys<BddCacheData4>(c) : all_zero_keys<BddCacheData3>(c);
 }
 
-TEST(CacheRecord, InitResetResizeDoneThreeWord) {
-  BddCache c;
-  ASSERT_EQ(BddCache3_init(&c, 1000), 0);
-  EXPECT_EQ(c.tablesize, 1009);
-  EXPECT_TRUE(all_empty<BddCacheData3>(&c));
-  BddCacheData3 *t = (BddCacheData3 *)c.table;
-  for (int i = 0; i < c.tablesize; i++) t[i] = {i, 7, 9};
-  BddCache3_reset(&c);
-  EXPECT_TRUE(all_empty<BddCacheData3>(&c));
-  // Only the first word is cleared.
-  EXPECT_EQ(t[5].b, 7);
-  EXPECT_EQ(t[5].res, 9);
-  ASSERT_EQ(BddCache3_resize(&c, 500), 0);
-  EXPECT_EQ(c.tablesize, 503);
-  EXPECT_TRUE(all_empty<BddCacheData3>(&c));
-  BddCache3_done(&c);
-  EXPECT_EQ(c.table, nullptr);
-  EXPECT_EQ(c.tablesize, 0);
-}
-
-TEST(CacheRecord, InitResetResizeDoneFourWord) {
-  BddCache c;
-  ASSERT_EQ(BddCache4_init(&c, 250), 0);
-  EXPECT_EQ(c.tablesize, 251);
-  BddCacheData4 *t = (BddCacheData4 *)c.table;
-  for (int i = 0; i < c.tablesize; i++) t[i] = {i, 1, 2, 3};
-  BddCache4_reset(&c);
-  EXPECT_TRUE(all_empty<BddCacheData4>(&c));
-  EXPECT_EQ(t[9].c, 2);
-  ASSERT_EQ(BddCache4_resize(&c, 252), 0);
-  EXPECT_EQ(c.tablesize, 257);
-  EXPECT_TRUE(all_empty<BddCacheData4>(&c));
-  BddCache4_done(&c);
-  EXPECT_EQ(c.table, nullptr);
-}
-
-TEST(CacheRecord, SizesBelowTwoGiveASmallPrime) {
-  for (int size : {-100, -1, 0, 1, 2}) {
+// Both record shapes: sizes round up to a prime (3 below two), a reset
+// clears only the first word of each entry, a resize empties the table
+// and done leaves none.
+template <typename Entry>
+void record_life(int (*init)(BddCache *, int), void (*reset)(BddCache *),
+                 int (*resize)(BddCache *, int), void (*done)(BddCache *)) {
+  const int sizes[][2] = {{1000, 1009}, {250, 251}, {252, 257}, {2, 3}, {1, 3}, {0, 3}, {-100, 3}};
+  for (const auto &s : sizes) {
+    SCOPED_TRACE(s[0]);
     BddCache c;
-    ASSERT_EQ(BddCache4_init(&c, size), 0) << size;
-    EXPECT_EQ(c.tablesize, 3) << size;
-    EXPECT_TRUE(all_empty<BddCacheData4>(&c));
-    BddCache4_done(&c);
-    ASSERT_EQ(BddCache3_init(&c, size), 0) << size;
-    EXPECT_EQ(c.tablesize, 3) << size;
-    BddCache3_done(&c);
+    ASSERT_EQ(init(&c, s[0]), 0);
+    EXPECT_EQ(c.tablesize, s[1]);
+    EXPECT_TRUE(all_empty<Entry>(&c));
+    Entry *t = (Entry *)c.table;
+    for (int i = 0; i < c.tablesize; i++) {
+      memset(&t[i], 0x5a, sizeof t[i]);
+      t[i].a = i;
+    }
+    reset(&c);
+    EXPECT_TRUE(all_empty<Entry>(&c));
+    EXPECT_EQ(t[2].res, 0x5a5a5a5a);
+    ASSERT_EQ(resize(&c, s[0] / 2 + 500), 0);
+    EXPECT_EQ(c.tablesize, (int)bdd_prime_gte(s[0] / 2 + 500));
+    EXPECT_TRUE(all_empty<Entry>(&c));
+    done(&c);
+    EXPECT_EQ(c.table, nullptr);
+    EXPECT_EQ(c.tablesize, 0);
   }
+}
+
+TEST(CacheRecord, InitResetResizeDone) {
+  record_life<BddCacheData3>(BddCache3_init, BddCache3_reset, BddCache3_resize, BddCache3_done);
+  record_life<BddCacheData4>(BddCache4_init, BddCache4_reset, BddCache4_resize, BddCache4_done);
 }
 
 TEST(CacheRecord, AllocationFailureRaisesAndLeavesNoTable) {
@@ -237,6 +224,60 @@ TEST_F(Caches, CollectionAndClearErrorEmptyTheCaches) {
   EXPECT_EQ(bdd_satcount(g), before * 4);
   bdd_delref(f);
   bdd_delref(g);
+}
+
+// Every filled entry of the apply, and and or caches sits in the slot that
+// the plain remainder of its key's hash gives, also after the node table
+// (and with it every cache) has grown several times.
+TEST(CacheGrowth, EntriesSitInRemainderSlots) {
+  start_engine(500, 100, 14);
+  bdd_setcacheratio(3);
+  const int initial = bdd_getallocnum();
+  std::mt19937 rng(99);
+  std::vector<BDD> pool;
+  for (int v = 0; v < 14; v++) pool.push_back(bdd_addref(bdd_ithvar(v)));
+  const int ops[] = {OP_AND, OP_OR, OP_XOR, OP_IMP, OP_BIIMP, OP_NAND, OP_DIFF};
+  int checked3 = 0, checked4 = 0;
+  for (int round = 0; round < 400; round++) {
+    BDD a = pool[rng() % pool.size()], b = pool[rng() % pool.size()];
+    BDD r = round % 7 == 6 ? bdd_not(a) : bdd_apply(a, b, ops[rng() % 7]);
+    ASSERT_GE(r, 0);
+    if (pool.size() < 60) pool.push_back(bdd_addref(r));
+    else {
+      size_t k = rng() % pool.size();
+      bdd_delref(pool[k]);
+      pool[k] = bdd_addref(r);
+    }
+    // Conjunction and disjunction share one table; a disjunction entry has
+    // bit 27 set in its (complemented) first key word.
+    {
+      const BddCache *c = bdd_operator_cache(SHARED);
+      if (c->table != nullptr) {
+        const BddCacheData3 *t = (const BddCacheData3 *)c->table;
+        for (int k = 0; k < c->tablesize; k++) {
+          if (t[k].a == 0) continue;
+          const unsigned l = (unsigned)~t[k].a & INDEX_MASK;
+          ASSERT_EQ(PAIR(l, (unsigned)t[k].b) % (unsigned)c->tablesize, (unsigned)k) << "round " << round;
+          checked3++;
+        }
+      }
+    }
+    const BddCache *c = bdd_operator_cache(APPLY);
+    if (c->table == nullptr) continue;
+    const BddCacheData4 *t = (const BddCacheData4 *)c->table;
+    for (int k = 0; k < c->tablesize; k++) {
+      if (t[k].a == 0) continue;
+      unsigned h = t[k].c == OP_NOT ? (unsigned)~t[k].a
+                                    : TRIPLE((unsigned)~t[k].a, (unsigned)t[k].b, (unsigned)t[k].c);
+      ASSERT_EQ(h % (unsigned)c->tablesize, (unsigned)k) << "apply cache round " << round;
+      checked4++;
+    }
+  }
+  EXPECT_GT(bdd_getallocnum(), 4 * initial);
+  EXPECT_EQ(bdd_operator_cachesize(), bdd_getallocnum() / 3);
+  EXPECT_GT(checked3, 1000);
+  EXPECT_GT(checked4, 1000);
+  bdd_done();
 }
 
 }  // namespace

@@ -15,9 +15,12 @@
 #include <vector>
 
 #include "src/internal.h"
+#include "oracle.h"
 #include "support.h"
 
 namespace {
+
+using namespace oracle;
 
 std::string save_text(BDD r, int *rc = nullptr) {
   int code = 0;
@@ -35,50 +38,15 @@ int load_text(const std::string &text, BDD *root) {
   return rc;
 }
 
-// Truth table index: bit v of the index is the value of variable v.
-using Table = std::vector<int>;
-
-// Second construction, independent of the operators: Shannon expansion
-// straight into bdd_makenode. Valid while variable v sits at level v.
-BDD build_rec(const Table &tt, int n, int v, int idx) {
-  if (v == n) return tt[idx];
-  BDD lo = bdd_addref(build_rec(tt, n, v + 1, idx));
-  BDD hi = bdd_addref(build_rec(tt, n, v + 1, idx | (1 << v)));
-  BDD r = bdd_makenode((unsigned)v, lo, hi);
-  bdd_delref(lo);
-  bdd_delref(hi);
-  return r;
-}
-BDD build(const Table &tt, int n) { return build_rec(tt, n, 0, 0); }
-
-Table table_of(BDD r, int n) {
-  Table t(1u << n);
-  for (int m = 0; m < (1 << n); m++)
-    for (t[m] = r; t[m] > 1;) t[m] = ((m >> bdd_var(t[m])) & 1) ? bdd_high(t[m]) : bdd_low(t[m]);
-  return t;
-}
-
-Table random_table(std::mt19937 &rng, int n) {
-  Table t(1u << n);
-  // Vary the density so that sparse and dense functions both occur.
-  int p = std::uniform_int_distribution<int>(5, 95)(rng);
-  for (auto &b : t) b = (int)(rng() % 100) < p;
-  return t;
+// Vary the density so that sparse and dense functions both occur.
+TT random_table(std::mt19937 &rng, int n) {
+  return tt_random(rng, n, std::uniform_int_distribution<int>(5, 95)(rng) / 100.0);
 }
 
 bool any_marked() {
   for (int n = 0; n < bddnodesize; n++)
     if (MARKED(n)) return true;
   return false;
-}
-
-// Nodes in use once every unreferenced node is collected. Between
-// operations the reference stack holds nothing of value (each operator
-// resets it on entry), so it is emptied first: only counts keep nodes.
-int live_nodes() {
-  INITREF();
-  bdd_gbc();
-  return bdd_getnodenum();
 }
 
 // Every unsaturated reference count in the table, by node.
@@ -244,7 +212,7 @@ std::string expected_dot(BDD f) {
 }
 
 // Each satisfying assignment must lie on exactly one path of "<v:b, ...>".
-void check_printset(BDD f, int n, const Table &t) {
+void check_printset(BDD f, int n, const TT &t) {
   std::string out = capture([&](FILE *fp) { bdd_fprintset(fp, f); });
   if (f < 2) {
     EXPECT_EQ(out, f ? "T" : "F");
@@ -270,7 +238,7 @@ void check_printset(BDD f, int n, const Table &t) {
       for (auto &[v, b] : cube) ok = ok && ((m >> v) & 1) == b;
       hits += ok;
     }
-    EXPECT_EQ(hits, t[m]) << "assignment " << m;
+    EXPECT_EQ(hits, (int)t[m]) << "assignment " << m;
   }
 }
 
@@ -280,14 +248,14 @@ TEST_F(IoTest, RoundTripAndPrintersAgreeWithTheStructure) {
   std::mt19937 rng(12345);
   std::vector<BDD> kept;  // the last functions, with their files and tables
   std::vector<std::string> texts;
-  std::vector<Table> tables;
+  std::vector<TT> tables;
   start_engine(5000, 1000, 1);
   for (int n = 1; n <= 7; n++) {
     ASSERT_EQ(bdd_setvarnum(n), 0);
     for (int k = 0; k < 25; k++) {
       SCOPED_TRACE(testing::Message() << n << " variables, function " << k);
-      Table t = random_table(rng, n);
-      BDD f = bdd_addref(build(t, n));
+      TT t = random_table(rng, n);
+      BDD f = bdd_of(t);
       int rc = -99;
       std::string text = save_text(f, &rc);
       ASSERT_EQ(rc, 0);
@@ -295,7 +263,7 @@ TEST_F(IoTest, RoundTripAndPrintersAgreeWithTheStructure) {
       BDD root = -1;
       ASSERT_EQ(load_text(text, &root), 0);
       EXPECT_EQ(root, f);
-      EXPECT_EQ(table_of(root, n), t);
+      EXPECT_EQ(tt_of(root, n), t);
       check_printset(f, n, t);
       if (f >= 2) {
         EXPECT_EQ(capture([&](FILE *fp) { bdd_fprinttable(fp, f); }), expected_table(f));
@@ -334,7 +302,7 @@ TEST_F(IoTest, RoundTripAndPrintersAgreeWithTheStructure) {
   ASSERT_NE(bdd_var2level(0), 0) << "the order did not change";
   for (size_t k = 0; k < kept.size(); k++) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(table_of(kept[k], 7), tables[k]);
+    EXPECT_EQ(tt_of(kept[k], 7), tables[k]);
     BDD root = -1;
     ASSERT_EQ(load_text(texts[k], &root), 0);
     EXPECT_EQ(root, kept[k]);
@@ -351,7 +319,7 @@ TEST_F(IoTest, RoundTripAndPrintersAgreeWithTheStructure) {
 // hands back a root without a reference.
 TEST_F(IoTest, LoadIntoAnotherEngineKeepsTheFunction) {
   std::mt19937 rng(99);
-  std::vector<Table> tables;
+  std::vector<TT> tables;
   std::vector<std::string> texts;
   std::vector<int> nvars;
   start_engine(2000, 500, 2);
@@ -359,16 +327,16 @@ TEST_F(IoTest, LoadIntoAnotherEngineKeepsTheFunction) {
     ASSERT_EQ(bdd_setvarnum(n), 0);
     for (int k = 0; k < 6; k++) {
       tables.push_back(random_table(rng, n));
-      tables.back().front() = 0;  // never constant
-      tables.back().back() = 1;
-      texts.push_back(save_text(bdd_addref(build(tables.back(), n))));
+      tables.back().bits[0] = 0;  // never constant
+      tables.back().bits[tables.back().size() - 1] = 1;
+      texts.push_back(save_text(bdd_of(tables.back())));
       nvars.push_back(n);
     }
   }
   bdd_done();
 
   start_engine(3000, 500, 1);
-  bdd_addref(build(random_table(rng, 1), 1));
+  bdd_of(random_table(rng, 1));
   for (size_t k = 0; k < texts.size(); k++) {
     SCOPED_TRACE(k);
     int n = nvars[k];
@@ -384,8 +352,10 @@ TEST_F(IoTest, LoadIntoAnotherEngineKeepsTheFunction) {
     ASSERT_EQ(load_text(texts[k], &root), 0);
     bdd_addref(root);
     EXPECT_EQ(bdd_varnum(), n) << "the file's variable count is raised first";
-    EXPECT_EQ(table_of(root, n), tables[k]);
-    EXPECT_EQ(root, build(tables[k], n)) << "canonical under identity order";
+    EXPECT_EQ(tt_of(root, n), tables[k]);
+    BDD again = bdd_of(tables[k]);
+    EXPECT_EQ(root, again) << "canonical: one node per function";
+    bdd_delref(again);
   }
   EXPECT_TRUE(recorded_errors.empty());
 }
@@ -437,17 +407,17 @@ TEST_F(IoTest, MalformedFilesAreRejectedWithoutLeaks) {
   start_engine(2000, 500, 4);
   std::mt19937 rng(1);
   std::vector<BDD> held;
-  std::vector<Table> held_tables;
+  std::vector<TT> held_tables;
   for (int k = 0; k < 5; k++) {
     held_tables.push_back(random_table(rng, 4));
-    held.push_back(bdd_addref(build(held_tables.back(), 4)));
+    held.push_back(bdd_of(held_tables.back()));
   }
   // The shared prefix alone is a valid file that builds nodes, so the leak
   // check below is not vacuous.
   int base = live_nodes();
   BDD root = -1;
   ASSERT_EQ(load_text("3 3\n0 1 2 \n" + pre, &root), 0);
-  EXPECT_EQ(table_of(bdd_addref(root), 3), (Table{0, 1, 0, 1, 0, 1, 1, 1}));
+  EXPECT_EQ(tt_of(bdd_addref(root), 3), tt_apply(tt_var(3, 0), tt_apply(tt_var(3, 1), tt_var(3, 2), OP_AND), OP_OR));
   EXPECT_GT(live_nodes(), base);
   bdd_delref(root);
   for (const auto &c : cases) {
@@ -467,7 +437,7 @@ TEST_F(IoTest, MalformedFilesAreRejectedWithoutLeaks) {
   }
   // The engine stays usable and the held BDDs are intact.
   recorded_errors.clear();
-  for (size_t k = 0; k < held.size(); k++) EXPECT_EQ(table_of(held[k], 4), held_tables[k]);
+  for (size_t k = 0; k < held.size(); k++) EXPECT_EQ(tt_of(held[k], 4), held_tables[k]);
   EXPECT_EQ(load_text(save_text(held[0]), &root), 0);
   EXPECT_EQ(root, held[0]);
   // Hundreds of lines that all build the same node must not push its count
@@ -476,7 +446,7 @@ TEST_F(IoTest, MalformedFilesAreRejectedWithoutLeaks) {
   for (int k = 0; k < 699; k++) text += std::to_string(11 + k) + " 1 0 10\n";  // x1 & x2
   base = live_nodes();
   ASSERT_EQ(load_text(text, &root), 0);
-  EXPECT_EQ(table_of(root, 3), (Table{0, 0, 0, 0, 0, 0, 1, 1}));
+  EXPECT_EQ(tt_of(root, 3), tt_apply(tt_var(3, 1), tt_var(3, 2), OP_AND));
   EXPECT_EQ(live_nodes(), base);
   EXPECT_TRUE(recorded_errors.empty());
 }
@@ -486,8 +456,8 @@ TEST_F(IoTest, NodeTableExhaustionDuringLoad) {
   // that is not allowed to grow.
   std::mt19937 rng(2024);
   start_engine(20000, 1000, 10);
-  Table t = random_table(rng, 10);
-  std::string text = save_text(build(t, 10));
+  TT t = random_table(rng, 10);
+  std::string text = save_text(bdd_of(t));
   bdd_done();
 
   start_engine(60, 100, 10);
@@ -509,7 +479,7 @@ TEST_F(IoTest, NodeTableExhaustionDuringLoad) {
   bdd_setmaxnodenum(0);
   recorded_errors.clear();
   ASSERT_EQ(load_text(text, &root), 0);
-  EXPECT_EQ(table_of(root, 10), t);
+  EXPECT_EQ(tt_of(root, 10), t);
   EXPECT_TRUE(recorded_errors.empty());
 }
 
@@ -531,7 +501,7 @@ TEST_F(IoTest, FileNamesBadRootsAndStreams) {
   char path[] = "/tmp/corvane_io_XXXXXX";
   ASSERT_EQ(close(mkstemp(path)), 0);
   std::mt19937 rng(3);
-  BDD f = bdd_addref(build(random_table(rng, 3), 3));
+  BDD f = bdd_of(random_table(rng, 3));
   EXPECT_EQ(bdd_fnsave(path, f), 0);
   EXPECT_EQ(bdd_fnload(path, &root), 0);
   EXPECT_EQ(root, f);

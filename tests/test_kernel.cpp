@@ -246,46 +246,167 @@ TEST_F(Kernel, RefusalsAndSettings) {
 // ---------------------------------------------------------------------------
 // Node creation, references and collection
 
-// Differential check against a map from triples to indices: every request
-// either finds the recorded index or takes a fresh slot from the head of
-// the free list; equal branches give the branch; levels above 31 exercise
-// the split level field.
-TEST_F(Kernel, MakenodeAgreesWithTripleMap) {
-  start_engine(60000, 100, 1000);
-  ASSERT_EQ(bddvarnum, 1000);
-  std::mt19937 rng(7);
-  std::map<Triple, int> known;
-  V pool = {0, 1};
-  for (int v = 0; v < 1000; v++) {
-    known[{(unsigned)v, 0, 1}] = bdd_ithvar(v);
-    known[{(unsigned)v, 1, 0}] = bdd_nithvar(v);
+// Node table model written from the layout alone: remainder buckets, new
+// nodes at the front of their chain, the free list taken from its head,
+// and a collection that frees downwards so the list ends up ascending.
+struct Model {
+  std::vector<BddNode> t;
+  int freepos, freenum;
+  bool created = false;  // the last make took a fresh slot
+
+  static unsigned rc(const BddNode &b) { return ((b.word1 >> 28) << 5) | (b.word0 >> 27); }
+  static void setrc(BddNode &b, unsigned r) {
+    b.word0 = (b.word0 & 0x07FFFFFFu) | ((r & 31u) << 27);
+    b.word1 = (b.word1 & 0x0FFFFFFFu) | ((r >> 5) << 28);
   }
-  const int gcs = gc_count();
-  for (int i = 0; i < 40000; i++) {
-    std::uniform_int_distribution<size_t> pick(0, pool.size() - 1);
-    unsigned level = (unsigned)(rng() % 1000);
-    int lo = pool[pick(rng)], hi = pool[pick(rng)];
-    if (rng() % 4 == 0) hi = lo;
-    const int head = bddfreepos, produced = bddproduced;
-    int r = bdd_makenode(level, lo, hi);
-    if (lo == hi) {
-      ASSERT_EQ((V{r, bddproduced}), (V{lo, produced}));
-      continue;
-    }
-    auto it = known.find({level, lo, hi});
-    if (it != known.end()) {
-      ASSERT_EQ((V{r, bddproduced}), (V{it->second, produced}));
-    } else {
-      ASSERT_EQ((V{r, bddproduced}), (V{head, produced + 1}));
-      known[{level, lo, hi}] = r;
-      pool.push_back(r);
-    }
-    ASSERT_EQ(km::triple_of(r), (Triple{level, lo, hi}));
-    ASSERT_EQ((V{bdd_var(r), bdd_low(r), bdd_high(r)}), (V{(int)level, lo, hi}));
+  unsigned bucket(unsigned level, int lo, int hi) const {
+    return km::bucket_of(level, lo, hi);
   }
-  ASSERT_EQ(gc_count(), gcs);
-  EXPECT_EQ(table_fault(false), "");
-  EXPECT_TRUE(recorded_errors.empty());
+  unsigned level(int n) const { return (t[n].word2 >> 27) | ((t[n].word3 >> 27) << 5); }
+  int low(int n) const { return (int)(t[n].word2 & 0x07FFFFFFu); }
+  int high(int n) const { return (int)(t[n].word3 & 0x07FFFFFFu); }
+  bool isfree(int n) const { return low(n) == 0x07FFFFFF; }
+
+  int make(unsigned lev, int lo, int hi) {
+    created = false;
+    if (lo == hi) return lo;
+    unsigned w2 = (lev << 27) | (unsigned)lo, w3 = ((lev >> 5) << 27) | (unsigned)hi;
+    unsigned b = bucket(lev, lo, hi);
+    for (int r = (int)(t[b].word0 & 0x07FFFFFFu); r != 0; r = (int)(t[r].word1 & 0x07FFFFFFu))
+      if (t[r].word2 == w2 && t[r].word3 == w3) return r;
+    if (freepos == 0) {
+      collect();
+      // The engine would grow the table here (minfreenodes is 0).
+      if (freenum * 100 / (int)t.size() <= 0) return -1;
+    }
+    int r = freepos;
+    created = true;
+    freepos = (int)(t[r].word1 & 0x07FFFFFFu);
+    freenum--;
+    t[r].word1 = t[b].word0 & 0x07FFFFFFu;
+    t[r].word2 = w2;
+    t[r].word3 = w3;
+    t[b].word0 = (t[b].word0 & ~0x07FFFFFFu) | (unsigned)r;
+    return r;
+  }
+
+  void mark(int n, std::vector<char> &m) {
+    if (n < 2 || m[n] || isfree(n)) return;
+    m[n] = 1;
+    mark(low(n), m);
+    mark(high(n), m);
+  }
+
+  void collect() {
+    const int size = (int)t.size();
+    std::vector<char> m(t.size(), 0);
+    for (int n = 0; n < size; n++)
+      if (rc(t[n]) != 0) mark(n, m);
+    for (int n = 0; n < size; n++) t[n].word0 &= ~0x07FFFFFFu;
+    freepos = 0;
+    freenum = 0;
+    for (int n = size - 1; n >= 2; n--) {
+      if (m[n]) {
+        unsigned b = bucket(level(n), low(n), high(n));
+        t[n].word1 = (t[n].word1 & 0xF0000000u) | (t[b].word0 & 0x07FFFFFFu);
+        t[b].word0 = (t[b].word0 & ~0x07FFFFFFu) | (unsigned)n;
+      } else {
+        t[n].word2 = 0x07FFFFFFu;
+        t[n].word1 = (unsigned)freepos;
+        freepos = n;
+        freenum++;
+      }
+    }
+  }
+};
+
+::testing::AssertionResult same_table(const Model &m) {
+  if ((int)m.t.size() != bddnodesize) return ::testing::AssertionFailure() << "size differs";
+  if (m.freepos != bddfreepos || m.freenum != bddfreenum)
+    return ::testing::AssertionFailure() << "free list head/count " << bddfreepos << "/" << bddfreenum
+                                         << ", model " << m.freepos << "/" << m.freenum;
+  for (int n = 0; n < bddnodesize; n++) {
+    const BddNode &a = bddnodes[n], &b = m.t[(size_t)n];
+    if (a.word0 != b.word0 || a.word1 != b.word1 || a.word2 != b.word2 || a.word3 != b.word3)
+      return ::testing::AssertionFailure() << "slot " << n << " differs";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Random creations (equal branches included), references and collections
+// (explicit ones and those forced by an exhausted free list) on a table
+// that never has to grow: every returned index, the production count and,
+// after every step, every word of the table must be the model's. The
+// largest table has levels above 31, which need the split level field.
+TEST_F(Kernel, CreationAndCollectionMatchModel) {
+  for (int nodes : {101, 1009, 4099}) {
+    const int vars = nodes > 2000 ? 40 : 12;
+    start_engine(nodes, 100, vars);
+    bdd_setminfreenodes(0);
+    Model m;
+    m.t.assign(bddnodes, bddnodes + bddnodesize);
+    m.freepos = bddfreepos;
+    m.freenum = bddfreenum;
+    ASSERT_TRUE(same_table(m));
+
+    std::mt19937 rng((unsigned)nodes);
+    std::vector<int> pool = {0, 1};
+    std::vector<int> held;
+    int collections = 0, made = 0;
+    for (int step = 0; step < 20000; step++) {
+      int what = (int)(rng() % 100);
+      if (what < 85) {
+        unsigned lev = rng() % (unsigned)vars;
+        int lo = pool[rng() % pool.size()], hi = pool[rng() % pool.size()];
+        if (rng() % 8 == 0) hi = lo;
+        if (lo > 1 && (m.isfree(lo) || m.level(lo) <= lev)) continue;
+        if (hi > 1 && (m.isfree(hi) || m.level(hi) <= lev)) continue;
+        int before = gc_count();
+        const int produced = bddproduced;
+        int want = m.make(lev, lo, hi);
+        if (want < 0) break;  // the table is full of referenced nodes
+        int got = bdd_makenode(lev, lo, hi);
+        ASSERT_EQ(got, want) << "step " << step;
+        ASSERT_EQ(bddproduced - produced, m.created ? 1 : 0) << "step " << step;
+        collections += gc_count() - before;
+        made++;
+        if (got > 1) pool.push_back(got);
+      } else if (what < 93 && pool.size() > 2 && held.size() < 8) {
+        int n = pool[rng() % pool.size()];
+        if (n < 2 || m.isfree(n)) continue;
+        bdd_addref(n);
+        // Counts saturate: the variable nodes keep theirs for good.
+        unsigned r = Model::rc(m.t[(size_t)n]);
+        if (r < MAX_REFCOUNT) Model::setrc(m.t[(size_t)n], r + 1);
+        held.push_back(n);
+      } else if (what < 98 && !held.empty()) {
+        size_t k = rng() % held.size();
+        int n = held[k];
+        held.erase(held.begin() + (long)k);
+        bdd_delref(n);
+        unsigned r = Model::rc(m.t[(size_t)n]);
+        if (r != MAX_REFCOUNT) Model::setrc(m.t[(size_t)n], r - 1);
+      } else {
+        bdd_gbc();
+        m.collect();
+        collections++;
+      }
+      ASSERT_TRUE(same_table(m)) << "step " << step;
+      // Dead pool entries would be resurrected as children: keep live ones.
+      if (collections > 0 && step % 50 == 0) {
+        std::vector<int> live;
+        for (int n : pool)
+          if (n < 2 || !m.isfree(n)) live.push_back(n);
+        pool.swap(live);
+      }
+    }
+    EXPECT_GT(collections, 2);
+    EXPECT_GT(made, 1000);
+    EXPECT_EQ(bdd_getallocnum(), (int)m.t.size());
+    EXPECT_EQ(table_fault(), "");
+    EXPECT_TRUE(recorded_errors.empty());
+    bdd_done();
+  }
 }
 
 // A collection keeps exactly what the counts and the reference stack reach,

@@ -115,26 +115,6 @@ TEST_P(Ops, NegationAndIteAgreeWithTruthTables) {
   }
 }
 
-TEST_P(Ops, QuantifiersAgreeWithTruthTables) {
-  for (int it = 0; it < 30; it++) {
-    Formula f = rf(6);
-    std::vector<int> vars = random_vars(rng, N, 0.35);
-    BDD set = makeset(vars);
-    const char *names[3] = {"exist", "forall", "unique"};
-    BDD res[3] = {bdd_exist(f.bdd, set), 0, 0};
-    bdd_addref(res[0]);
-    res[1] = bdd_addref(bdd_forall(f.bdd, set));
-    res[2] = bdd_addref(bdd_unique(f.bdd, set));
-    for (int k = 0; k < 3; k++) {
-      TT want = vars.empty() ? f.tt : tt_quant(f.tt, vars, k);
-      expect_fn(res[k], want, names[k]);
-      bdd_delref(res[k]);
-    }
-    bdd_delref(set);
-    bdd_delref(f.bdd);
-  }
-}
-
 TEST_P(Ops, CombinedApplyQuantifyEqualsQuantifiedApply) {
   for (int it = 0; it < 12; it++) {
     Formula f = rf(), g = rf();
@@ -505,20 +485,6 @@ TEST_P(Ops, UnreferencedArgumentsSurviveCollectionsInside) {
     bdd_delref(i);
   }
   bdd_setminfreenodes(oldmin);
-}
-
-TEST_P(Ops, CanonicityAcrossConstructions) {
-  for (int it = 0; it < 30; it++) {
-    Formula f = rf(6), g = rf(6);
-    // De Morgan and the ite expansion name the same nodes.
-    BDD a = bdd_addref(bdd_not(bdd_and(f.bdd, g.bdd)));
-    BDD nf = bdd_addref(bdd_not(f.bdd)), ng = bdd_addref(bdd_not(g.bdd));
-    EXPECT_EQ(a, bdd_or(nf, ng));
-    EXPECT_EQ(bdd_ite(f.bdd, g.bdd, 0), bdd_and(f.bdd, g.bdd));
-    EXPECT_EQ(bdd_ite(f.bdd, 1, g.bdd), bdd_or(f.bdd, g.bdd));
-    EXPECT_EQ(bdd_ite(f.bdd, ng, g.bdd), bdd_xor(f.bdd, g.bdd));
-    for (BDD b : {a, nf, ng, f.bdd, g.bdd}) bdd_delref(b);
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, Ops,

@@ -1,12 +1,14 @@
-// Prime table sizes, checked against trial division.
+// Table sizing: prime sizes against trial division, and the division-free
+// remainder that maps hashes onto slots against the plain remainder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <random>
 #include <vector>
 
-#include <corvane/corvane.h>
+#include "src/internal.h"
 
 namespace {
 
@@ -27,20 +29,6 @@ unsigned odd_prime_lte(unsigned n) {
   long long c = n;
   while (c >= 3 && !(c % 2 == 1 && slow_prime((unsigned)c))) c--;
   return (unsigned)c;
-}
-
-TEST(Prime, Examples) {
-  EXPECT_EQ(bdd_prime_gte(1000), 1009u);
-  EXPECT_EQ(bdd_prime_lte(1000), 997u);
-  EXPECT_EQ(bdd_prime_gte(9), 11u);
-  EXPECT_EQ(bdd_prime_gte(13), 13u);
-  EXPECT_EQ(bdd_prime_lte(15), 13u);
-  EXPECT_EQ(bdd_prime_gte(3), 3u);
-  EXPECT_EQ(bdd_prime_gte(4), 5u);
-  EXPECT_EQ(bdd_prime_lte(3), 3u);
-  EXPECT_EQ(bdd_prime_lte(4), 3u);
-  // Only odd primes: 2 is never a result.
-  EXPECT_EQ(bdd_prime_gte(2), 3u);
 }
 
 // Below 3 there is no odd prime to round to: every request comes out as the
@@ -86,50 +74,18 @@ void walk_range(unsigned from, unsigned to) {
 
 TEST(Prime, WalksVisitExactlyThePrimes) {
   walk_range(3, 400000);
+  // Carmichael numbers and strong pseudoprimes to base 2 (the last three
+  // to bases 2 and 3) above the first range, none with a factor among 3,
+  // 5, 7, 11, 13.
+  for (unsigned c : {410041u, 488881u, 512461u, 1024651u, 1152271u, 1193221u, 1461241u, 1373653u,
+                     1530787u, 1987021u}) {
+    ASSERT_FALSE(slow_prime(c)) << c;
+    EXPECT_EQ(bdd_prime_gte(c), odd_prime_gte(c)) << c;
+    EXPECT_EQ(bdd_prime_lte(c), odd_prime_lte(c)) << c;
+  }
   walk_range(1000000000u, 1000020000u);
   walk_range(2147463647u, 2147483647u);
   walk_range(4294947291u, 4294967291u);
-}
-
-TEST(Prime, PseudoprimesAreRejected) {
-  // Carmichael numbers, and strong pseudoprimes to base 2 (the last three
-  // to bases 2 and 3), none with a factor among 3, 5, 7, 11, 13.
-  const unsigned composites[] = {162401u, 252601u, 294409u, 334153u, 399001u, 410041u,
-                                 488881u, 512461u, 1024651u, 1152271u, 1193221u, 1461241u,
-                                 2047u,   3277u,   4033u,   4681u,   8321u,   42799u,
-                                 49141u,  65281u,  1373653u, 1530787u, 1987021u};
-  for (unsigned c : composites) {
-    ASSERT_FALSE(slow_prime(c)) << c;
-    EXPECT_NE(bdd_prime_gte(c), c) << c;
-    EXPECT_NE(bdd_prime_lte(c), c) << c;
-    EXPECT_EQ(bdd_prime_gte(c), odd_prime_gte(c)) << c;
-  }
-}
-
-// Every round of the probabilistic test draws one number of the seeded
-// generator, so a later random reordering sees a sequence that depends on
-// the sizes computed before it.
-TEST(Prime, DrawsFromTheSeededGenerator) {
-  srand48(48879);
-  std::vector<long> seq;
-  for (int i = 0; i < 60; i++) seq.push_back(lrand48());
-
-  srand48(48879);
-  EXPECT_EQ(bdd_prime_gte(1009), 1009u);  // one prime candidate: 20 rounds
-  EXPECT_EQ(lrand48(), seq[20]);
-
-  srand48(48879);
-  EXPECT_EQ(bdd_prime_gte(1001), 1009u);  // 1001 = 7 x 11 x 13 costs no draw
-  const long after = lrand48();
-  EXPECT_GE(after, 0);
-  srand48(48879);
-  bdd_prime_gte(1001);
-  EXPECT_EQ(lrand48(), after);  // the same calls draw the same numbers
-
-  srand48(48879);
-  EXPECT_EQ(bdd_prime_lte(1013), 1013u);
-  EXPECT_EQ(bdd_prime_lte(1012), 1009u);  // 1011 = 3 x 337: trial division only
-  EXPECT_EQ(lrand48(), seq[40]);
 }
 
 // A second implementation of the probabilistic test, used only to predict
@@ -185,6 +141,62 @@ TEST(Prime, ConsumesTheGeneratorLikeTheReference) {
     srand48(seed);
     ASSERT_EQ(got, ref_lte(n)) << n;
     ASSERT_EQ(next, lrand48()) << "draws differ for lte " << n;
+  }
+}
+
+std::vector<unsigned> dividends_for(unsigned d, std::mt19937 &rng) {
+  std::vector<unsigned> v = {0u,          1u,          2u,          d - 1u,     d,
+                             d + 1u,      2u * d - 1u, 2u * d,      0x7FFFFFFFu, 0x80000000u,
+                             0x80000001u, UINT_MAX - 1u, UINT_MAX};
+  // The largest multiples of d and their neighbours, where rounding errors
+  // of a reciprocal would show first.
+  unsigned top = UINT_MAX / d * d;
+  v.push_back(top);
+  v.push_back(top - 1u);
+  if (top != UINT_MAX) v.push_back(top + 1u);
+  for (unsigned k = 1; k < 40; k++) {
+    unsigned long long m = (unsigned long long)d * (UINT_MAX / d / k);
+    v.push_back((unsigned)m);
+    v.push_back((unsigned)m - 1u);
+  }
+  std::uniform_int_distribution<unsigned> any(0, UINT_MAX);
+  for (int k = 0; k < 3000; k++) v.push_back(any(rng));
+  return v;
+}
+
+void expect_exact(unsigned d, std::mt19937 &rng) {
+  const FastMod f = FASTMOD_FOR(d);
+  int wrong = 0;
+  for (unsigned a : dividends_for(d, rng)) {
+    if (FASTMOD(a, f) != a % d && wrong++ < 5)
+      ADD_FAILURE() << a << " mod " << d << ": " << FASTMOD(a, f) << " instead of " << a % d;
+  }
+}
+
+TEST(FastMod, MatchesRemainderForManyDivisors) {
+  std::mt19937 rng(12345);
+  std::vector<unsigned> divisors = {1u, 2u, 3u, 4u, 5u, 7u, 11u, 13u, 1009u, 65521u, 65536u, 65537u,
+                                    0x7FFFFFFFu, 0x80000000u, 0x80000001u, UINT_MAX - 4u,
+                                    UINT_MAX - 1u, UINT_MAX};
+  // Every prime a table can get: small ones and those around 2^27, the
+  // node-table limit.
+  for (unsigned p = 3; p < 2000; p = bdd_prime_gte(p + 1)) divisors.push_back(p);
+  unsigned lo = 1u << 27, hi = 1u << 27;
+  for (int k = 0; k < 40; k++) {
+    lo = bdd_prime_lte(lo - 1);
+    hi = bdd_prime_gte(hi + 1);
+    divisors.push_back(lo);
+    divisors.push_back(hi);
+  }
+  std::uniform_int_distribution<unsigned> any(1, UINT_MAX);
+  for (int k = 0; k < 200; k++) divisors.push_back(any(rng));
+  for (unsigned d : divisors) expect_exact(d, rng);
+}
+
+TEST(FastMod, ExhaustiveForSmallDivisorsOverLowDividends) {
+  for (unsigned d = 1; d <= 64; d++) {
+    const FastMod f = FASTMOD_FOR(d);
+    for (unsigned a = 0; a < 100000; a++) ASSERT_EQ(FASTMOD(a, f), a % d) << a << " mod " << d;
   }
 }
 

@@ -28,21 +28,6 @@ namespace {
 
 // ---- helpers ----------------------------------------------------------------
 
-std::vector<int> current_order() {
-  std::vector<int> o(bdd_varnum());
-  for (int l = 0; l < bdd_varnum(); l++) o[l] = bdd_level2var(l);
-  return o;
-}
-
-// Nodes in use once everything unreferenced is gone. No operation is in
-// progress, so entries the last operation left on the reference stack are
-// stale and must not pin nodes.
-int live_nodes() {
-  bddrefstacktop = bddrefstack;
-  bdd_gbc();
-  return bdd_getnodenum();
-}
-
 // Ordered and reduced below r, and no two reachable nodes alike.
 void check_canonical(const std::vector<BDD> &roots) {
   std::set<BDD> seen;
@@ -211,22 +196,6 @@ TEST_F(Reorder, SwapVarEndsAndSameVariable) {
   EXPECT_EQ(recorded_errors, (std::vector<int>{BDD_ERR_VARBLOCK, BDD_ERR_VARBLOCK}));
 }
 
-TEST_F(Reorder, ConjunctionRewrittenInPlace) {
-  start_engine(1000, 100, 2);
-  BDD r = bdd_addref(bdd_and(bdd_ithvar(0), bdd_ithvar(1)));
-  int before = live_nodes();
-  ASSERT_EQ(bdd_swapvar(0, 1), 0);
-  EXPECT_EQ(bdd_var(r), 1);
-  EXPECT_EQ(bdd_low(r), 0);
-  BDD c = bdd_high(r);
-  EXPECT_EQ(bdd_var(c), 0);
-  EXPECT_EQ(bdd_low(c), 0);
-  EXPECT_EQ(bdd_high(c), 1);
-  EXPECT_EQ(bdd_nodecount(r), 2);
-  EXPECT_EQ(live_nodes(), before);
-  bdd_delref(r);
-}
-
 TEST_F(Reorder, IndependentVariablesSwapWithoutNodeWork) {
   start_engine(1000, 100, 4);
   BDD a = bdd_addref(bdd_and(bdd_ithvar(0), bdd_ithvar(1)));
@@ -306,23 +275,6 @@ TEST_F(Reorder, IdentityOrderStillMakesAFullRun) {
   int order[3] = {0, 1, 2};
   bdd_setvarorder(order);
   EXPECT_EQ(events, (std::vector<std::string>{"R1", "G1", "G0", "R0"}));
-}
-
-TEST_F(Reorder, PairTablesFollowTheExchanges) {
-  start_engine(10000, 1000, 6);
-  bddPair *pair = bdd_newpair();
-  bdd_setpair(pair, 0, 4);
-  bdd_setpair(pair, 2, 5);
-  BDD f = bdd_addref(bdd_or(bdd_ithvar(0), bdd_and(bdd_ithvar(1), bdd_ithvar(2))));
-  int order[6] = {5, 2, 3, 0, 4, 1};
-  bdd_setvarorder(order);
-  BDD g = bdd_addref(bdd_replace(f, pair));
-  BDD want = bdd_addref(bdd_or(bdd_ithvar(4), bdd_and(bdd_ithvar(1), bdd_ithvar(5))));
-  EXPECT_EQ(g, want);
-  bdd_delref(f);
-  bdd_delref(g);
-  bdd_delref(want);
-  bdd_freepair(pair);
 }
 
 // ---- strategies ---------------------------------------------------------------------

@@ -14,76 +14,16 @@
 #include <vector>
 
 #include "src/internal.h"
+#include "alloc_inject.h"
 #include "oracle.h"
 #include "support.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define ALLOC_INJECTION 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ALLOC_INJECTION 0
-#endif
-#endif
-#ifndef ALLOC_INJECTION
-#define ALLOC_INJECTION 1
-#endif
-
-namespace {
-long fail_countdown = 0;  // 0: never fail; n: fail the n-th request from now
-long live_blocks = 0;     // allocations not yet released
-bool failed_once = false;
-
-[[maybe_unused]] bool should_fail() {
-  if (fail_countdown > 0 && --fail_countdown == 0) {
-    failed_once = true;
-    return true;
-  }
-  return false;
-}
-}  // namespace
-
-#if ALLOC_INJECTION
-extern "C" {
-void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
-void *__libc_realloc(void *, size_t);
-void __libc_free(void *);
-
-void *malloc(size_t n) {
-  if (should_fail()) return nullptr;
-  void *p = __libc_malloc(n);
-  if (p) live_blocks++;
-  return p;
-}
-void *calloc(size_t n, size_t s) {
-  if (should_fail()) return nullptr;
-  void *p = __libc_calloc(n, s);
-  if (p) live_blocks++;
-  return p;
-}
-void *realloc(void *q, size_t n) {
-  if (should_fail()) return nullptr;
-  void *p = __libc_realloc(q, n);
-  if (p && !q) live_blocks++;
-  return p;
-}
-void free(void *p) {
-  if (p) live_blocks--;
-  __libc_free(p);
-}
-}
-#endif
+using namespace alloc_inject;
 
 namespace {
 
 std::vector<std::string> events;
 void rec_reorder(int pre) { events.push_back(pre ? "R1" : "R0"); }
-
-std::vector<int> current_order() {
-  std::vector<int> o(bdd_varnum());
-  for (int l = 0; l < bdd_varnum(); l++) o[l] = bdd_level2var(l);
-  return o;
-}
 
 
 void check_contiguous(BddTree *t) {
