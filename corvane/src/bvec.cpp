@@ -488,21 +488,19 @@ static Bvec shift_var(const Bvec &l, const Bvec &r, BDD c, bool left) {
   return cur;
 }
 
-Bvec bvec_shl(Bvec l, Bvec r, BDD c) {
+/* The checked entry of both variable shifts.  c may have no reference of
+ * the caller's, and every operator the shifter calls may collect. */
+static Bvec shift_var_entry(const Bvec &l, const Bvec &r, BDD c, bool left) {
   if (bdd_checkroot(c) < 0 || vec_check2(l, r) < 0 || l.nbits == 0 || r.nbits == 0) return EMPTY;
   bdd_addref(c);
-  Bvec res = shift_var(l, r, c, true);
+  Bvec res = shift_var(l, r, c, left);
   bdd_delref(c);
   return res;
 }
 
-Bvec bvec_shr(Bvec l, Bvec r, BDD c) {
-  if (bdd_checkroot(c) < 0 || vec_check2(l, r) < 0 || l.nbits == 0 || r.nbits == 0) return EMPTY;
-  bdd_addref(c);
-  Bvec res = shift_var(l, r, c, false);
-  bdd_delref(c);
-  return res;
-}
+Bvec bvec_shl(Bvec l, Bvec r, BDD c) { return shift_var_entry(l, r, c, true); }
+
+Bvec bvec_shr(Bvec l, Bvec r, BDD c) { return shift_var_entry(l, r, c, false); }
 
 /* ---- division ---------------------------------------------------------------------- */
 

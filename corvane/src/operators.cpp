@@ -439,6 +439,11 @@ static inline Cofactors cofactors(BDD l, BDD r) {
   return c;
 }
 
+/* and_rec and or_rec are two plain copies on purpose.  A shared template,
+ * with or without the terminal cases split off by hand, loses the
+ * compiler's partial inlining of those cases into the callers (queens 9:
+ * +2.4 % to +4.6 % instructions); taking the cofactors up front as
+ * apply_rec0 does costs +3.5 %. */
 static BDD and_rec(BDD l, BDD r) {
   if (l == r) return r;
   if (l == 0 || r == 0) return 0;
