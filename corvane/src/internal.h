@@ -150,6 +150,21 @@ static inline BDD makenode(unsigned level, BDD low, BDD high) {
   return take_free_slot(bucket, w2, w3);
 }
 
+/* Node creation for a recursion over operands a and b: where the halves
+ * came back as an operand's own children, canonicity makes the node that
+ * operand, and the chain walk (two dependent cache misses) is skipped.
+ * Conjoining a large function with a constraint over a few top variables
+ * rebuilds the large function's top part this way, node for node. */
+static inline BDD makenode_reuse(unsigned level, BDD low, BDD high, BDD a, BDD b) {
+  if (low == high) return low;
+  const unsigned w2 = LEVLOW_WORD(level, low);
+  const unsigned w3 = LEVHIGH_WORD(level, high);
+  const BddNode *const nodes = bddnodes;
+  if (nodes[a].word2 == w2 && nodes[a].word3 == w3) return a;
+  if (nodes[b].word2 == w2 && nodes[b].word3 == w3) return b;
+  return makenode(level, low, high);
+}
+
 /* Asks for large pages under a big block the engine reads at random (node
  * table, caches): it cuts the address-translation misses that otherwise
  * come with nearly every node and cache access.  Only a hint. */

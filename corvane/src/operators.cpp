@@ -475,7 +475,7 @@ static BDD and_rec(BDD l, BDD r) {
     lev = lr;
   }
   POPREF(1);
-  const BDD res = makenode(lev, low, high);
+  const BDD res = makenode_reuse(lev, low, high, l, r);
   e->a = KEYA(l);
   e->b = r;
   e->res = res;
@@ -510,7 +510,7 @@ static BDD or_rec(BDD l, BDD r) {
     lev = lr;
   }
   POPREF(1);
-  const BDD res = makenode(lev, low, high);
+  const BDD res = makenode_reuse(lev, low, high, l, r);
   e->a = KEYA(l | OR_TAG);
   e->b = r;
   e->res = res;
@@ -547,7 +547,7 @@ static BDD apply_rec0(BDD l, BDD r) {
   PUSHREF(low);
   const BDD high = apply_rec0(c.l1, c.r1);
   POPREF(1);
-  const BDD res = makenode(c.level, low, high);
+  const BDD res = makenode_reuse(c.level, low, high, l, r);
   e->a = KEYA(l);
   e->b = r;
   e->c = applyop;
@@ -603,7 +603,7 @@ static BDD ite_rec(BDD f, BDD g, BDD h) {
   BDD h0 = lh == m ? LOW(h) : h, h1 = lh == m ? HIGH(h) : h;
   PUSHREF(ite_rec(f0, g0, h0));
   PUSHREF(ite_rec(f1, g1, h1));
-  BDD res = makenode(m, READREF(2), READREF(1));
+  BDD res = makenode_reuse(m, READREF(2), READREF(1), g, h);
   POPREF(2);
   e->a = KEYA(f);
   e->b = g;
@@ -745,7 +745,7 @@ static BDD quant_rec(BDD n) {
   PUSHREF(quant_rec(HIGH(n)));
   BDD res;
   if (quantvarset[LEVEL(n)] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
-  else res = makenode(LEVEL(n), READREF(2), READREF(1));
+  else res = makenode_reuse(LEVEL(n), READREF(2), READREF(1), n, n);
   POPREF(2);
   e->a = KEYA(n);
   e->b = quantid;
@@ -828,7 +828,7 @@ static BDD appquant_rec0(BDD l, BDD r) {
   }
   BDD res;
   if (quantvarset[lev] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
-  else res = makenode(lev, READREF(2), READREF(1));
+  else res = makenode_reuse(lev, READREF(2), READREF(1), l, r);
   POPREF(2);
   e->a = KEYA(l);
   e->b = r;
@@ -861,7 +861,7 @@ static BDD relprod_rec(BDD l, BDD r) {
   }
   BDD res;
   if (quantvarset[lev] == quantvarsetID) res = or_rec(READREF(2), READREF(1));
-  else res = makenode(lev, READREF(2), READREF(1));
+  else res = makenode_reuse(lev, READREF(2), READREF(1), l, r);
   POPREF(2);
   e->a = KEYA(l);
   e->b = r;
@@ -904,7 +904,7 @@ static BDD appuni_rec(BDD l, BDD r, BDD var) {
   } else {
     PUSHREF(appuni_rec(l0, r0, var));
     PUSHREF(appuni_rec(l1, r1, var));
-    res = makenode(top, READREF(2), READREF(1));
+    res = makenode_reuse(top, READREF(2), READREF(1), l, r);
   }
   POPREF(2);
   e->a = KEYA(l);
@@ -1057,7 +1057,7 @@ static BDD compose_rec(BDD f, BDD g) {
       PUSHREF(compose_rec(f, HIGH(g)));
       lev = lg;
     }
-    res = makenode(lev, READREF(2), READREF(1));
+    res = makenode_reuse(lev, READREF(2), READREF(1), f, g);
     POPREF(2);
   }
   e->a = KEYA(f);
@@ -1158,7 +1158,7 @@ static BDD restrict_rec(BDD r) {
   } else {
     PUSHREF(restrict_rec(LOW(r)));
     PUSHREF(restrict_rec(HIGH(r)));
-    res = makenode(LEVEL(r), READREF(2), READREF(1));
+    res = makenode_reuse(LEVEL(r), READREF(2), READREF(1), r, r);
     POPREF(2);
   }
   e->a = KEYA(r);
@@ -1181,13 +1181,13 @@ static BDD constrain_rec(BDD f, BDD k) {
     else {
       PUSHREF(constrain_rec(LOW(f), LOW(k)));
       PUSHREF(constrain_rec(HIGH(f), HIGH(k)));
-      res = makenode(lf, READREF(2), READREF(1));
+      res = makenode_reuse(lf, READREF(2), READREF(1), f, f);
       POPREF(2);
     }
   } else if (lf < lk) {
     PUSHREF(constrain_rec(LOW(f), k));
     PUSHREF(constrain_rec(HIGH(f), k));
-    res = makenode(lf, READREF(2), READREF(1));
+    res = makenode_reuse(lf, READREF(2), READREF(1), f, f);
     POPREF(2);
   } else {
     if (LOW(k) == 0) res = constrain_rec(f, HIGH(k));
@@ -1220,7 +1220,7 @@ static BDD simplify_rec(BDD f, BDD d) {
     else {
       PUSHREF(simplify_rec(LOW(f), LOW(d)));
       PUSHREF(simplify_rec(HIGH(f), HIGH(d)));
-      res = makenode(lf, READREF(2), READREF(1));
+      res = makenode_reuse(lf, READREF(2), READREF(1), f, f);
       POPREF(2);
     }
   } else if (lf > ld) {
@@ -1230,7 +1230,7 @@ static BDD simplify_rec(BDD f, BDD d) {
   } else {
     PUSHREF(simplify_rec(LOW(f), d));
     PUSHREF(simplify_rec(HIGH(f), d));
-    res = makenode(lf, READREF(2), READREF(1));
+    res = makenode_reuse(lf, READREF(2), READREF(1), f, f);
     POPREF(2);
   }
   e->a = KEYA(f);
