@@ -213,6 +213,13 @@ extern bddfilehandler reorder_filehandler;
 /* ---- operator engine: caches, operators, pair tables --------------------- */
 
 extern "C" {
+/* The collector's hook into the operator caches, between marking and
+ * sweeping: keeps the entries whose nodes are all marked, empties the rest. */
+void operator_keep_marked_entries(void) CORVANE_HIDDEN;
+/* Node creation's hook after the table grew: the caches that can follow
+ * the growth inside an operation take their new size. */
+void operator_follow_growth(void) CORVANE_HIDDEN;
+
 /* Marking tables and the order-restoring node builder of substitution. */
 int varset2vartable(BDD var);
 int varset2svartable(BDD cube);

@@ -242,7 +242,11 @@ __attribute__((noinline, cold)) BDD makenode_slow(unsigned level, BDD low, BDD h
   if (protect) POPREF(2);
   if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && bdd_reorder_ready())
     longjmp(bddexception, 1);
-  if ((long long)bddfreenum * 100 / bddnodesize <= minfreenodes) bdd_noderesize(1);
+  if ((long long)bddfreenum * 100 / bddnodesize <= minfreenodes) {
+    const int before = bddnodesize;
+    bdd_noderesize(1);
+    if (bddnodesize != before) operator_follow_growth();
+  }
   if (bddfreepos == 0) {
     bdderrorcond = -BDD_ERR_NODENUM;
     bdd_error(BDD_ERR_NODENUM);
@@ -537,6 +541,7 @@ extern "C" void bdd_gbc(void) {
     if ((nodes[n].word0 & REFCOUNT_LOW_MASK) | (nodes[n].word1 & REFCOUNT_HIGH_MASK)) mark_live(n);
     nodes[n].word0 &= ~INDEX_MASK;
   }
+  operator_keep_marked_entries();
 
   // Downwards, so the free list comes out ascending and every chain lists
   // its nodes in ascending order.  A node's bucket depends only on its
@@ -569,8 +574,6 @@ extern "C" void bdd_gbc(void) {
   }
   bddfreepos = freepos;
   bddfreenum = freenum;
-
-  bdd_operator_reset();
 
   clock_t c2 = clock();
   gbcclock += (int)(c2 - c1);

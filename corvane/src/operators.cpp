@@ -130,23 +130,36 @@ static void opcache_free(OpCache *oc) {
  * of them can be mapped with large pages. */
 static const size_t LARGE_PAGE = (size_t)2 << 20;
 
-/* Gives oc a fresh, empty table of n entries of the given size. */
-static int opcache_alloc(OpCache *oc, unsigned n, size_t entry) {
-  opcache_free(oc);
+/* A zeroed (so empty) table of n entries of the given size in a new block;
+ * NULL when the memory cannot be had. */
+static void *table_alloc(unsigned n, size_t entry, void **block) {
   const size_t bytes = (size_t)n * entry;
   const size_t pad = bytes >= LARGE_PAGE ? LARGE_PAGE : 0;
-  void *block = NULL;
-  if (bddcache_failafter < 0 || bddcache_failafter-- != 0) block = calloc(1, bytes + pad);
-  if (block == NULL) return bdd_error(BDD_ERR_MEMORY);
-  char *table = (char *)block;
+  *block = NULL;
+  if (bddcache_failafter < 0 || bddcache_failafter-- != 0) *block = calloc(1, bytes + pad);
+  if (*block == NULL) return NULL;
+  char *table = (char *)*block;
   if (pad) {
-    table = (char *)(((uintptr_t)block + pad - 1) & ~(uintptr_t)(pad - 1));
+    table = (char *)(((uintptr_t)*block + pad - 1) & ~(uintptr_t)(pad - 1));
     advise_large_pages(table, bytes);
   }
+  return table;
+}
+
+static void opcache_take(OpCache *oc, void *block, void *table, unsigned n) {
   oc->block = block;
   oc->table = table;
   oc->tablesize = (int)n;
   renew_slotmod(oc);
+}
+
+/* Gives oc a fresh, empty table of n entries of the given size. */
+static int opcache_alloc(OpCache *oc, unsigned n, size_t entry) {
+  opcache_free(oc);
+  void *block;
+  void *table = table_alloc(n, entry, &block);
+  if (table == NULL) return bdd_error(BDD_ERR_MEMORY);
+  opcache_take(oc, block, table, n);
   return 0;
 }
 
@@ -200,6 +213,72 @@ static void opcache_reset(BddCache *c) {
   if (is_bin(c)) clear_first_words<BddCacheData3>(&binpool);
   else if (fourword[cache_index(c)]) clear_first_words<BddCacheData4>(c);
   else clear_first_words<BddCacheData3>(c);
+}
+
+/* ---- entries that outlive a collection -------------------------------------- */
+
+/* A node the running collection keeps: a constant or a marked node. */
+static inline bool marked_or_constant(int n) { return n < 2 || MARKED(n); }
+
+/* The entry checks read three nodes anywhere in the table per entry; the
+ * entries ahead have their nodes fetched meanwhile. */
+enum { KEEP_AHEAD = 8 };
+static inline void prefetch_node(int n) { __builtin_prefetch(&bddnodes[n]); }
+
+static void keep_bin_entries(void) {
+  BddCacheData3 *const t = (BddCacheData3 *)binpool.table;
+  const int n = t == NULL ? 0 : binpool.tablesize;
+  for (int i = 0; i < n; i++) {
+    if (i + KEEP_AHEAD < n && t[i + KEEP_AHEAD].a != 0) {
+      const BddCacheData3 &f = t[i + KEEP_AHEAD];
+      prefetch_node(~f.a & ~OR_TAG);
+      prefetch_node(f.b);
+      prefetch_node(f.res);
+    }
+    BddCacheData3 &e = t[i];
+    if (e.a == 0) continue;
+    if (!marked_or_constant(~e.a & ~OR_TAG) || !marked_or_constant(e.b) ||
+        !marked_or_constant(e.res))
+      e.a = 0;
+  }
+}
+
+/* Negation entries leave b as the slot's previous user wrote it. */
+static void keep_apply_entries(void) {
+  BddCacheData4 *const t = (BddCacheData4 *)applycache.table;
+  const int n = t == NULL ? 0 : applycache.tablesize;
+  for (int i = 0; i < n; i++) {
+    if (i + KEEP_AHEAD < n && t[i + KEEP_AHEAD].a != 0) {
+      const BddCacheData4 &f = t[i + KEEP_AHEAD];
+      prefetch_node(~f.a);
+      if (f.c != OP_NOT) prefetch_node(f.b);
+      prefetch_node(f.res);
+    }
+    BddCacheData4 &e = t[i];
+    if (e.a == 0) continue;
+    if (!marked_or_constant(~e.a) || (e.c != OP_NOT && !marked_or_constant(e.b)) ||
+        !marked_or_constant(e.res))
+      e.a = 0;
+  }
+}
+
+static void keep_ite_entries(void) {
+  BddCacheData4 *const t = (BddCacheData4 *)itecache.table;
+  const int n = t == NULL ? 0 : itecache.tablesize;
+  for (int i = 0; i < n; i++) {
+    if (i + KEEP_AHEAD < n && t[i + KEEP_AHEAD].a != 0) {
+      const BddCacheData4 &f = t[i + KEEP_AHEAD];
+      prefetch_node(~f.a);
+      prefetch_node(f.b);
+      prefetch_node(f.c);
+      prefetch_node(f.res);
+    }
+    BddCacheData4 &e = t[i];
+    if (e.a == 0) continue;
+    if (!marked_or_constant(~e.a) || !marked_or_constant(e.b) || !marked_or_constant(e.c) ||
+        !marked_or_constant(e.res))
+      e.a = 0;
+  }
 }
 
 static int cache_create(BddCache *c) { return opcache_init(c, cachesize); }
@@ -281,6 +360,65 @@ void bdd_operator_reset(void) {
     if (caches[i] != &orcache || andcache.table == NULL) opcache_reset(caches[i]);
 }
 
+/* Called by the collector between marking and sweeping.  Entries of
+ * conjunction, disjunction, the other binary operators, negation,
+ * simplification and if-then-else name only nodes (operands and result),
+ * so an entry all of whose nodes are marked stays true after the sweep and
+ * is kept; the work a collection used to throw away is most of the cache
+ * in a growing run.  Entries with set, pair or counter keys are dropped as
+ * before. */
+void operator_keep_marked_entries(void) {
+  keep_bin_entries();
+  keep_apply_entries();
+  keep_ite_entries();
+  for (int i = 0; i < NCACHES; i++)
+    if (caches[i] != &applycache && caches[i] != &itecache && !is_bin(caches[i]))
+      opcache_reset(caches[i]);
+}
+
+/* The size a cache takes under the ratio for the current node table. */
+static unsigned ratio_size(void) {
+  const int size = bddnodesize / cacheratio;
+  return bdd_prime_gte((unsigned)(size < 3 ? 3 : size));
+}
+
+/* Replaces oc's table by an empty one of n entries, the old one going only
+ * once the new one exists; false (old table kept) when it cannot be had. */
+static bool opcache_regrow(OpCache *oc, unsigned n, size_t entry) {
+  void *block;
+  void *table = table_alloc(n, entry, &block);
+  if (table == NULL) return false;
+  free(oc->block);
+  opcache_take(oc, block, table, n);
+  return true;
+}
+
+/* Called by node creation after the table grew, possibly deep inside an
+ * operation.  The caches of the recursions that only build nodes
+ * (conjunction, disjunction, the other binary operators, negation,
+ * simplification, if-then-else) take the ratio's new size at once: those
+ * recursions find their slot again after creating nodes, so a table may be
+ * replaced under them.  An operation that grows the table several times
+ * otherwise runs to its end on a cache sized for the table it started
+ * with (c2670 in depth-first order: 30 % fewer conjunction calls).  The
+ * other caches follow when the operation ends, as before; a table that
+ * cannot be had now is left as it is, and that later resize reports. */
+void operator_follow_growth(void) {
+  if (cacheratio <= 0) return;
+  const unsigned n = ratio_size();
+  OpCache *const four[2] = {&applycache, &itecache};
+  for (OpCache *c : four)
+    if (c->table != NULL && c->tablesize != (int)n) opcache_regrow(c, n, sizeof(BddCacheData4));
+  const bool a = andcache.table != NULL, o = orcache.table != NULL;
+  if ((a && andcache.tablesize != (int)n) || (o && orcache.tablesize != (int)n)) {
+    if (!opcache_regrow(&binpool, bdd_prime_gte((a ? n : 0) + (o ? n : 0)), sizeof(BddCacheData3)))
+      return;
+    OpCache *const bins[2] = {&andcache, &orcache};
+    for (OpCache *c : bins)
+      if (c->table != NULL) opcache_take(c, NULL, binpool.table, n);
+  }
+}
+
 void bdd_operator_varresize(void) {
   /* On failure the table stays absent; the quantifiers allocate it again
    * before they need it. */
@@ -295,8 +433,10 @@ void bdd_operator_varresize(void) {
 void bdd_operator_noderesize(void) {
   if (cacheratio <= 0) return;
   int newsize = bddnodesize / cacheratio;
+  const int n = (int)ratio_size();
   for (int i = 0; i < NCACHES; i++) {
-    if (caches[i]->table == NULL) continue;
+    /* A cache that followed the growth already keeps its entries. */
+    if (caches[i]->table == NULL || caches[i]->tablesize == n) continue;
     /* A failed resize leaves the cache absent; it is created again on
      * its next use. */
     opcache_init(caches[i], newsize);
@@ -476,6 +616,7 @@ static BDD and_rec(BDD l, BDD r) {
   }
   POPREF(1);
   const BDD res = makenode_reuse(lev, low, high, l, r);
+  e = slot3(binpool, PAIR((unsigned)l, (unsigned)r)); /* the table may have grown */
   e->a = KEYA(l);
   e->b = r;
   e->res = res;
@@ -511,6 +652,7 @@ static BDD or_rec(BDD l, BDD r) {
   }
   POPREF(1);
   const BDD res = makenode_reuse(lev, low, high, l, r);
+  e = slot3(binpool, PAIR((unsigned)l, (unsigned)r)); /* the table may have grown */
   e->a = KEYA(l | OR_TAG);
   e->b = r;
   e->res = res;
@@ -548,6 +690,7 @@ static BDD apply_rec0(BDD l, BDD r) {
   const BDD high = apply_rec0(c.l1, c.r1);
   POPREF(1);
   const BDD res = makenode_reuse(c.level, low, high, l, r);
+  e = slot4(applycache, TRIPLE((unsigned)l, (unsigned)r, (unsigned)applyop));
   e->a = KEYA(l);
   e->b = r;
   e->c = applyop;
@@ -581,6 +724,7 @@ static BDD not_rec(BDD r) {
   const BDD high = not_rec(r1);
   POPREF(1);
   const BDD res = makenode(LEVEL(r), low, high);
+  e = slot4(applycache, (unsigned)r);
   e->a = KEYA(r);
   e->c = OP_NOT;
   e->res = res;
@@ -605,6 +749,7 @@ static BDD ite_rec(BDD f, BDD g, BDD h) {
   PUSHREF(ite_rec(f1, g1, h1));
   BDD res = makenode_reuse(m, READREF(2), READREF(1), g, h);
   POPREF(2);
+  e = slot4(itecache, TRIPLE((unsigned)f, (unsigned)g, (unsigned)h));
   e->a = KEYA(f);
   e->b = g;
   e->c = h;
@@ -1233,6 +1378,7 @@ static BDD simplify_rec(BDD f, BDD d) {
     res = makenode_reuse(lf, READREF(2), READREF(1), f, f);
     POPREF(2);
   }
+  e = slot4(applycache, TRIPLE((unsigned)f, (unsigned)d, OP_SIMPLIFY));
   e->a = KEYA(f);
   e->b = d;
   e->c = OP_SIMPLIFY;
