@@ -114,6 +114,10 @@ static inline unsigned NODEHASH(unsigned level, int low, int high) {
   return FASTMOD(TRIPLE(level, (unsigned)low, (unsigned)high), nodemod);
 }
 
+/* bdd_prime_gte without drawing from the process's generator, for sizes
+ * the engine chooses on its own.  Visible to the tests. */
+unsigned int prime_gte_quiet(unsigned int n);
+
 /* ---- node creation -------------------------------------------------------- */
 
 /* The rare part of bdd_makenode, taken when no slot is free (collection,
@@ -213,9 +217,6 @@ extern bddfilehandler reorder_filehandler;
 /* ---- operator engine: caches, operators, pair tables --------------------- */
 
 extern "C" {
-/* The collector's hook into the operator caches, between marking and
- * sweeping: keeps the entries whose nodes are all marked, empties the rest. */
-void operator_keep_marked_entries(void) CORVANE_HIDDEN;
 /* Node creation's hook after the table grew: the caches that can follow
  * the growth inside an operation take their new size. */
 void operator_follow_growth(void) CORVANE_HIDDEN;

@@ -541,7 +541,6 @@ extern "C" void bdd_gbc(void) {
     if ((nodes[n].word0 & REFCOUNT_LOW_MASK) | (nodes[n].word1 & REFCOUNT_HIGH_MASK)) mark_live(n);
     nodes[n].word0 &= ~INDEX_MASK;
   }
-  operator_keep_marked_entries();
 
   // Downwards, so the free list comes out ascending and every chain lists
   // its nodes in ascending order.  A node's bucket depends only on its
@@ -574,6 +573,8 @@ extern "C" void bdd_gbc(void) {
   }
   bddfreepos = freepos;
   bddfreenum = freenum;
+
+  bdd_operator_reset();
 
   clock_t c2 = clock();
   gbcclock += (int)(c2 - c1);

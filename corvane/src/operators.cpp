@@ -167,7 +167,7 @@ static int opcache_alloc(OpCache *oc, unsigned n, size_t entry) {
  * (a nonzero tablesize); its contents are dropped. */
 static int binpool_rebuild(void) {
   const unsigned sum = (unsigned)andcache.tablesize + (unsigned)orcache.tablesize;
-  int err = sum == 0 ? 0 : opcache_alloc(&binpool, bdd_prime_gte(sum), sizeof(BddCacheData3));
+  int err = sum == 0 ? 0 : opcache_alloc(&binpool, prime_gte_quiet(sum), sizeof(BddCacheData3));
   if (sum == 0) opcache_free(&binpool);
   OpCache *const bins[2] = {&andcache, &orcache};
   for (OpCache *c : bins) {
@@ -189,11 +189,10 @@ static void opcache_done(BddCache *c) {
   opcache_free(static_cast<OpCache *>(c));
 }
 
-/* Creates (or recreates, dropping the contents) cache c with room for the
- * smallest prime of at least size entries, as the cache records do. */
-static int opcache_init(BddCache *c, int size) {
-  if (size < 3) size = 3;
-  const unsigned n = bdd_prime_gte((unsigned)size);
+static unsigned rounded_size(int size) { return bdd_prime_gte((unsigned)(size < 3 ? 3 : size)); }
+
+/* As opcache_init, with the size already rounded to a prime. */
+static int opcache_init_rounded(BddCache *c, unsigned n) {
   if (is_bin(c)) {
     c->tablesize = (int)n;
     return binpool_rebuild();
@@ -201,6 +200,10 @@ static int opcache_init(BddCache *c, int size) {
   return opcache_alloc(static_cast<OpCache *>(c), n,
                        fourword[cache_index(c)] ? sizeof(BddCacheData4) : sizeof(BddCacheData3));
 }
+
+/* Creates (or recreates, dropping the contents) cache c with room for the
+ * smallest prime of at least size entries, as the cache records do. */
+static int opcache_init(BddCache *c, int size) { return opcache_init_rounded(c, rounded_size(size)); }
 
 template <typename Entry>
 static void clear_first_words(BddCache *c) {
@@ -215,72 +218,6 @@ static void opcache_reset(BddCache *c) {
   else clear_first_words<BddCacheData3>(c);
 }
 
-/* ---- entries that outlive a collection -------------------------------------- */
-
-/* A node the running collection keeps: a constant or a marked node. */
-static inline bool marked_or_constant(int n) { return n < 2 || MARKED(n); }
-
-/* The entry checks read three nodes anywhere in the table per entry; the
- * entries ahead have their nodes fetched meanwhile. */
-enum { KEEP_AHEAD = 8 };
-static inline void prefetch_node(int n) { __builtin_prefetch(&bddnodes[n]); }
-
-static void keep_bin_entries(void) {
-  BddCacheData3 *const t = (BddCacheData3 *)binpool.table;
-  const int n = t == NULL ? 0 : binpool.tablesize;
-  for (int i = 0; i < n; i++) {
-    if (i + KEEP_AHEAD < n && t[i + KEEP_AHEAD].a != 0) {
-      const BddCacheData3 &f = t[i + KEEP_AHEAD];
-      prefetch_node(~f.a & ~OR_TAG);
-      prefetch_node(f.b);
-      prefetch_node(f.res);
-    }
-    BddCacheData3 &e = t[i];
-    if (e.a == 0) continue;
-    if (!marked_or_constant(~e.a & ~OR_TAG) || !marked_or_constant(e.b) ||
-        !marked_or_constant(e.res))
-      e.a = 0;
-  }
-}
-
-/* Negation entries leave b as the slot's previous user wrote it. */
-static void keep_apply_entries(void) {
-  BddCacheData4 *const t = (BddCacheData4 *)applycache.table;
-  const int n = t == NULL ? 0 : applycache.tablesize;
-  for (int i = 0; i < n; i++) {
-    if (i + KEEP_AHEAD < n && t[i + KEEP_AHEAD].a != 0) {
-      const BddCacheData4 &f = t[i + KEEP_AHEAD];
-      prefetch_node(~f.a);
-      if (f.c != OP_NOT) prefetch_node(f.b);
-      prefetch_node(f.res);
-    }
-    BddCacheData4 &e = t[i];
-    if (e.a == 0) continue;
-    if (!marked_or_constant(~e.a) || (e.c != OP_NOT && !marked_or_constant(e.b)) ||
-        !marked_or_constant(e.res))
-      e.a = 0;
-  }
-}
-
-static void keep_ite_entries(void) {
-  BddCacheData4 *const t = (BddCacheData4 *)itecache.table;
-  const int n = t == NULL ? 0 : itecache.tablesize;
-  for (int i = 0; i < n; i++) {
-    if (i + KEEP_AHEAD < n && t[i + KEEP_AHEAD].a != 0) {
-      const BddCacheData4 &f = t[i + KEEP_AHEAD];
-      prefetch_node(~f.a);
-      prefetch_node(f.b);
-      prefetch_node(f.c);
-      prefetch_node(f.res);
-    }
-    BddCacheData4 &e = t[i];
-    if (e.a == 0) continue;
-    if (!marked_or_constant(~e.a) || !marked_or_constant(e.b) || !marked_or_constant(e.c) ||
-        !marked_or_constant(e.res))
-      e.a = 0;
-  }
-}
-
 static int cache_create(BddCache *c) { return opcache_init(c, cachesize); }
 
 /* Slot h mod tablesize, computed with the cache's FastMod. */
@@ -292,6 +229,19 @@ static inline BddCacheData4 *slot4(OpCache &c, unsigned h) {
   assert(c.slotmod.div == (unsigned)c.tablesize);
   return (BddCacheData4 *)c.table + FASTMOD(h, c.slotmod);
 }
+
+/* The caches that a growing node table may replace by a larger one in the
+ * middle of an operation (operator_follow_growth) are addressed by slot
+ * number: a recursion keeps the number across its sub-calls and finds the
+ * entry again in whatever table is current.  A number of the old table lies
+ * inside the new one; an entry stored there is misplaced, never wrong,
+ * since a lookup compares the whole key. */
+static inline unsigned slotno(const OpCache &c, unsigned h) {
+  assert(c.slotmod.div == (unsigned)c.tablesize);
+  return FASTMOD(h, c.slotmod);
+}
+static inline BddCacheData3 *at3(const OpCache &c, unsigned i) { return (BddCacheData3 *)c.table + i; }
+static inline BddCacheData4 *at4(const OpCache &c, unsigned i) { return (BddCacheData4 *)c.table + i; }
 
 /* Starts loading the nodes of both operands, so that they arrive while
  * the cache slot is read instead of after it misses. */
@@ -360,28 +310,6 @@ void bdd_operator_reset(void) {
     if (caches[i] != &orcache || andcache.table == NULL) opcache_reset(caches[i]);
 }
 
-/* Called by the collector between marking and sweeping.  Entries of
- * conjunction, disjunction, the other binary operators, negation,
- * simplification and if-then-else name only nodes (operands and result),
- * so an entry all of whose nodes are marked stays true after the sweep and
- * is kept; the work a collection used to throw away is most of the cache
- * in a growing run.  Entries with set, pair or counter keys are dropped as
- * before. */
-void operator_keep_marked_entries(void) {
-  keep_bin_entries();
-  keep_apply_entries();
-  keep_ite_entries();
-  for (int i = 0; i < NCACHES; i++)
-    if (caches[i] != &applycache && caches[i] != &itecache && !is_bin(caches[i]))
-      opcache_reset(caches[i]);
-}
-
-/* The size a cache takes under the ratio for the current node table. */
-static unsigned ratio_size(void) {
-  const int size = bddnodesize / cacheratio;
-  return bdd_prime_gte((unsigned)(size < 3 ? 3 : size));
-}
-
 /* Replaces oc's table by an empty one of n entries, the old one going only
  * once the new one exists; false (old table kept) when it cannot be had. */
 static bool opcache_regrow(OpCache *oc, unsigned n, size_t entry) {
@@ -405,14 +333,16 @@ static bool opcache_regrow(OpCache *oc, unsigned n, size_t entry) {
  * cannot be had now is left as it is, and that later resize reports. */
 void operator_follow_growth(void) {
   if (cacheratio <= 0) return;
-  const unsigned n = ratio_size();
+  const int size = bddnodesize / cacheratio;
+  const unsigned n = prime_gte_quiet((unsigned)(size < 3 ? 3 : size));
   OpCache *const four[2] = {&applycache, &itecache};
   for (OpCache *c : four)
-    if (c->table != NULL && c->tablesize != (int)n) opcache_regrow(c, n, sizeof(BddCacheData4));
+    if (c->table != NULL && c->tablesize < (int)n) opcache_regrow(c, n, sizeof(BddCacheData4));
   const bool a = andcache.table != NULL, o = orcache.table != NULL;
-  if ((a && andcache.tablesize != (int)n) || (o && orcache.tablesize != (int)n)) {
-    if (!opcache_regrow(&binpool, bdd_prime_gte((a ? n : 0) + (o ? n : 0)), sizeof(BddCacheData3)))
-      return;
+  if ((a && andcache.tablesize < (int)n) || (o && orcache.tablesize < (int)n)) {
+    const unsigned pool = prime_gte_quiet((a ? n : 0) + (o ? n : 0));
+    if (pool < (unsigned)binpool.tablesize) return;
+    if (!opcache_regrow(&binpool, pool, sizeof(BddCacheData3))) return;
     OpCache *const bins[2] = {&andcache, &orcache};
     for (OpCache *c : bins)
       if (c->table != NULL) opcache_take(c, NULL, binpool.table, n);
@@ -433,13 +363,16 @@ void bdd_operator_varresize(void) {
 void bdd_operator_noderesize(void) {
   if (cacheratio <= 0) return;
   int newsize = bddnodesize / cacheratio;
-  const int n = (int)ratio_size();
   for (int i = 0; i < NCACHES; i++) {
-    /* A cache that followed the growth already keeps its entries. */
-    if (caches[i]->table == NULL || caches[i]->tablesize == n) continue;
+    if (caches[i]->table == NULL) continue;
+    /* One rounding per cache, as ever (it draws from the generator); a
+     * cache that followed the growth already has the size and keeps its
+     * entries. */
+    const unsigned n = rounded_size(newsize);
+    if (caches[i]->tablesize == (int)n) continue;
     /* A failed resize leaves the cache absent; it is created again on
      * its next use. */
-    opcache_init(caches[i], newsize);
+    opcache_init_rounded(caches[i], n);
   }
   cachesize = newsize;
 }
@@ -590,7 +523,8 @@ static BDD and_rec(BDD l, BDD r) {
   if (l == 1) return r;
   if (r == 1) return l;
   prefetch_nodes(l, r);
-  BddCacheData3 *e = slot3(binpool, PAIR((unsigned)l, (unsigned)r));
+  const unsigned slot = slotno(binpool, PAIR((unsigned)l, (unsigned)r));
+  BddCacheData3 *e = at3(binpool, slot);
   if (e->a == KEYA(l) && e->b == r) return e->res;
   /* Node creation protects its own operands during a collection, so only
    * the low result needs the reference stack, and only while the high
@@ -616,7 +550,7 @@ static BDD and_rec(BDD l, BDD r) {
   }
   POPREF(1);
   const BDD res = makenode_reuse(lev, low, high, l, r);
-  e = slot3(binpool, PAIR((unsigned)l, (unsigned)r)); /* the table may have grown */
+  e = at3(binpool, slot);
   e->a = KEYA(l);
   e->b = r;
   e->res = res;
@@ -629,7 +563,8 @@ static BDD or_rec(BDD l, BDD r) {
   if (l == 0) return r;
   if (r == 0) return l;
   prefetch_nodes(l, r);
-  BddCacheData3 *e = slot3(binpool, PAIR((unsigned)l, (unsigned)r));
+  const unsigned slot = slotno(binpool, PAIR((unsigned)l, (unsigned)r));
+  BddCacheData3 *e = at3(binpool, slot);
   if (e->a == KEYA(l | OR_TAG) && e->b == r) return e->res;
   const unsigned ll = LEVEL(l), lr = LEVEL(r);
   unsigned lev;
@@ -652,7 +587,7 @@ static BDD or_rec(BDD l, BDD r) {
   }
   POPREF(1);
   const BDD res = makenode_reuse(lev, low, high, l, r);
-  e = slot3(binpool, PAIR((unsigned)l, (unsigned)r)); /* the table may have grown */
+  e = at3(binpool, slot);
   e->a = KEYA(l | OR_TAG);
   e->b = r;
   e->res = res;
@@ -682,7 +617,8 @@ static BDD apply_rec0(BDD l, BDD r) {
   }
   if (l < 2 && r < 2) return oprres[applyop][(l << 1) | r];
   prefetch_nodes(l, r);
-  BddCacheData4 *e = slot4(applycache, TRIPLE((unsigned)l, (unsigned)r, (unsigned)applyop));
+  const unsigned slot = slotno(applycache, TRIPLE((unsigned)l, (unsigned)r, (unsigned)applyop));
+  BddCacheData4 *e = at4(applycache, slot);
   if (e->a == KEYA(l) && e->b == r && e->c == applyop) return e->res;
   const Cofactors c = cofactors(l, r);
   const BDD low = apply_rec0(c.l0, c.r0);
@@ -690,7 +626,7 @@ static BDD apply_rec0(BDD l, BDD r) {
   const BDD high = apply_rec0(c.l1, c.r1);
   POPREF(1);
   const BDD res = makenode_reuse(c.level, low, high, l, r);
-  e = slot4(applycache, TRIPLE((unsigned)l, (unsigned)r, (unsigned)applyop));
+  e = at4(applycache, slot);
   e->a = KEYA(l);
   e->b = r;
   e->c = applyop;
@@ -716,7 +652,8 @@ static BDD not_rec(BDD r) {
   if (r == 0) return 1;
   if (r == 1) return 0;
   __builtin_prefetch(&bddnodes[r]);
-  BddCacheData4 *e = slot4(applycache, (unsigned)r);
+  const unsigned slot = slotno(applycache, (unsigned)r);
+  BddCacheData4 *e = at4(applycache, slot);
   if (e->a == KEYA(r) && e->c == OP_NOT) return e->res;
   const BDD r0 = LOW(r), r1 = HIGH(r);
   const BDD low = not_rec(r0);
@@ -724,7 +661,7 @@ static BDD not_rec(BDD r) {
   const BDD high = not_rec(r1);
   POPREF(1);
   const BDD res = makenode(LEVEL(r), low, high);
-  e = slot4(applycache, (unsigned)r);
+  e = at4(applycache, slot);
   e->a = KEYA(r);
   e->c = OP_NOT;
   e->res = res;
@@ -737,7 +674,8 @@ static BDD ite_rec(BDD f, BDD g, BDD h) {
   if (g == h) return h;
   if (g == 1 && h == 0) return f;
   if (g == 0 && h == 1) return not_rec(f);
-  BddCacheData4 *e = slot4(itecache, TRIPLE((unsigned)f, (unsigned)g, (unsigned)h));
+  const unsigned slot = slotno(itecache, TRIPLE((unsigned)f, (unsigned)g, (unsigned)h));
+  BddCacheData4 *e = at4(itecache, slot);
   if (e->a == KEYA(f) && e->b == g && e->c == h) return e->res;
   unsigned lf = LEVEL(f), lg = LEVEL(g), lh = LEVEL(h);
   unsigned m = lf < lg ? lf : lg;
@@ -749,7 +687,7 @@ static BDD ite_rec(BDD f, BDD g, BDD h) {
   PUSHREF(ite_rec(f1, g1, h1));
   BDD res = makenode_reuse(m, READREF(2), READREF(1), g, h);
   POPREF(2);
-  e = slot4(itecache, TRIPLE((unsigned)f, (unsigned)g, (unsigned)h));
+  e = at4(itecache, slot);
   e->a = KEYA(f);
   e->b = g;
   e->c = h;
@@ -890,7 +828,7 @@ static BDD quant_rec(BDD n) {
   PUSHREF(quant_rec(HIGH(n)));
   BDD res;
   if (quantvarset[LEVEL(n)] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
-  else res = makenode_reuse(LEVEL(n), READREF(2), READREF(1), n, n);
+  else res = makenode(LEVEL(n), READREF(2), READREF(1));
   POPREF(2);
   e->a = KEYA(n);
   e->b = quantid;
@@ -973,7 +911,7 @@ static BDD appquant_rec0(BDD l, BDD r) {
   }
   BDD res;
   if (quantvarset[lev] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
-  else res = makenode_reuse(lev, READREF(2), READREF(1), l, r);
+  else res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
   e->a = KEYA(l);
   e->b = r;
@@ -1006,7 +944,7 @@ static BDD relprod_rec(BDD l, BDD r) {
   }
   BDD res;
   if (quantvarset[lev] == quantvarsetID) res = or_rec(READREF(2), READREF(1));
-  else res = makenode_reuse(lev, READREF(2), READREF(1), l, r);
+  else res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
   e->a = KEYA(l);
   e->b = r;
@@ -1355,7 +1293,8 @@ static BDD simplify_rec(BDD f, BDD d) {
   if (d == 1 || f < 2) return f;
   if (d == f) return 1;
   if (d == 0) return 0;
-  BddCacheData4 *e = slot4(applycache, TRIPLE((unsigned)f, (unsigned)d, OP_SIMPLIFY));
+  const unsigned slot = slotno(applycache, TRIPLE((unsigned)f, (unsigned)d, OP_SIMPLIFY));
+  BddCacheData4 *e = at4(applycache, slot);
   if (e->a == KEYA(f) && e->b == d && e->c == OP_SIMPLIFY) return e->res;
   unsigned lf = LEVEL(f), ld = LEVEL(d);
   BDD res;
@@ -1378,7 +1317,7 @@ static BDD simplify_rec(BDD f, BDD d) {
     res = makenode_reuse(lf, READREF(2), READREF(1), f, f);
     POPREF(2);
   }
-  e = slot4(applycache, TRIPLE((unsigned)f, (unsigned)d, OP_SIMPLIFY));
+  e = at4(applycache, slot);
   e->a = KEYA(f);
   e->b = d;
   e->c = OP_SIMPLIFY;

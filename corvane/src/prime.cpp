@@ -3,6 +3,7 @@
 // shift what a later random reordering sees, so the draw order matters.
 #include <stdint.h>
 #include <stdlib.h>
+#include "internal.h"
 #include "prime.h"
 
 static int numberOfBits(unsigned int v) {
@@ -58,5 +59,25 @@ extern "C" unsigned int bdd_prime_lte(unsigned int n) {
   if (n <= 3) return 3;
   if ((n & 1) == 0) n--;
   while (!isPrime(n)) n -= 2;
+  return n;
+}
+
+// The same rounding for sizes the engine picks for itself, outside the
+// documented sequence of calls: witnesses 2, 3, 5, 7 and 11 decide every
+// 32-bit number, and the generator is left alone, so that such sizes do
+// not shift what a later random reordering draws.
+static bool isPrimeQuiet(unsigned int n) {
+  if (n < 3) return false;
+  if (hasEasyFactors(n)) return false;
+  static constexpr unsigned int witnesses[] = {2, 3, 5, 7, 11};
+  for (unsigned int w : witnesses)
+    if (w % n != 0 && isWitness(w % n, n)) return false;
+  return true;
+}
+
+unsigned int prime_gte_quiet(unsigned int n) {
+  if (n < 3) return 3;
+  if ((n & 1) == 0) n++;
+  while (!isPrimeQuiet(n)) n += 2;
   return n;
 }

@@ -692,9 +692,6 @@ static void reorder_done(void) {
   extrootsize = 0;
   free_run_arrays();
 
-  /* Nodes freed during the run may have been reused for other functions,
-   * so no cache entry can be trusted, marked or not. */
-  bdd_operator_reset();
   bdd_gbc();
   if (reorder_handler != NULL) reorder_handler(0);
 }
