@@ -169,6 +169,18 @@ static inline BDD makenode_reuse(unsigned level, BDD low, BDD high, BDD a, BDD b
   return makenode(level, low, high);
 }
 
+/* The same with one candidate, for the hottest recursions: the operand on
+ * the result's level (the first one when both are), which keeps one value
+ * fewer alive across the sub-calls. */
+static inline BDD makenode_reuse1(unsigned level, BDD low, BDD high, BDD a) {
+  if (low == high) return low;
+  const unsigned w2 = LEVLOW_WORD(level, low);
+  const unsigned w3 = LEVHIGH_WORD(level, high);
+  const BddNode *const nodes = bddnodes;
+  if (nodes[a].word2 == w2 && nodes[a].word3 == w3) return a;
+  return makenode(level, low, high);
+}
+
 /* Asks for large pages under a big block the engine reads at random (node
  * table, caches): it cuts the address-translation misses that otherwise
  * come with nearly every node and cache access.  Only a hint. */

@@ -530,6 +530,7 @@ static BDD and_rec(BDD l, BDD r) {
    * the low result needs the reference stack, and only while the high
    * half runs. */
   const unsigned ll = LEVEL(l), lr = LEVEL(r);
+  const BDD cand = ll <= lr ? l : r;
   unsigned lev;
   BDD low, high;
   if (ll == lr) {
@@ -549,7 +550,7 @@ static BDD and_rec(BDD l, BDD r) {
     lev = lr;
   }
   POPREF(1);
-  const BDD res = makenode_reuse(lev, low, high, l, r);
+  const BDD res = makenode_reuse1(lev, low, high, cand);
   e = at3(binpool, slot);
   e->a = KEYA(l);
   e->b = r;
@@ -567,6 +568,7 @@ static BDD or_rec(BDD l, BDD r) {
   BddCacheData3 *e = at3(binpool, slot);
   if (e->a == KEYA(l | OR_TAG) && e->b == r) return e->res;
   const unsigned ll = LEVEL(l), lr = LEVEL(r);
+  const BDD cand = ll <= lr ? l : r;
   unsigned lev;
   BDD low, high;
   if (ll == lr) {
@@ -586,7 +588,7 @@ static BDD or_rec(BDD l, BDD r) {
     lev = lr;
   }
   POPREF(1);
-  const BDD res = makenode_reuse(lev, low, high, l, r);
+  const BDD res = makenode_reuse1(lev, low, high, cand);
   e = at3(binpool, slot);
   e->a = KEYA(l | OR_TAG);
   e->b = r;
