@@ -389,33 +389,23 @@ TEST_F(Reorder, RootsReleasedAfterReorderingAreCollected) {
   BDD inner = bdd_addref(bdd_and(bdd_ithvar(6), bdd_ithvar(7)));
   BDD outer = bdd_addref(bdd_or(inner, bdd_and(bdd_ithvar(0), bdd_ithvar(3))));
   BDD other = bdd_addref(bdd_xor(inner, bdd_ithvar(2)));
+  bdd_addref(inner);  // counts above one must not grow either
   std::set<BDD> below;
   oracle::reachable(outer, below);
   ASSERT_TRUE(below.count(inner));
   bdd_varblockall();
   for (int i = 0; i < 5; i++) bdd_reorder(i % 2 ? REORDER_SIFT : REORDER_RANDOM);
   bdd_clrvarblocks();
-  ASSERT_EQ(bdd_swapvar(0, 7), 0);
-  EXPECT_EQ(REFCOUNT(inner), 1u);
+  for (int i = 0; i < 40; i++) ASSERT_EQ(bdd_swapvar(i % 8, (i + 3) % 8), 0);
+  EXPECT_EQ(REFCOUNT(inner), 2u);
   EXPECT_EQ(REFCOUNT(outer), 1u);
   EXPECT_EQ(REFCOUNT(other), 1u);
   bdd_delref(outer);
   bdd_delref(other);
   bdd_delref(inner);
+  bdd_delref(inner);
   EXPECT_EQ(live_nodes(), empty) << "a released root survived";
   EXPECT_TRUE(recorded_errors.empty());
-}
-
-TEST_F(Reorder, RepeatedRunsDoNotInflateCounts) {
-  start_engine(10000, 1000, 4);
-  BDD a = bdd_addref(bdd_and(bdd_ithvar(2), bdd_ithvar(3)));
-  BDD b = bdd_addref(bdd_or(bdd_ithvar(0), a));
-  BDD c = bdd_addref(bdd_xor(bdd_ithvar(1), a));
-  bdd_addref(a);
-  for (int i = 0; i < 40; i++) ASSERT_EQ(bdd_swapvar(i % 4, (i + 1) % 4), 0);
-  EXPECT_EQ(REFCOUNT(a), 2u);
-  EXPECT_EQ(REFCOUNT(b), 1u);
-  EXPECT_EQ(REFCOUNT(c), 1u);
 }
 
 // ---- automatic reordering -----------------------------------------------------------
