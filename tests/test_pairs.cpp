@@ -55,13 +55,13 @@ TEST_F(Pairs, IdentityIdsAndReset) {
     std::function<void()> change;
     int last;
     BDD want;
-  } steps[] = {
+  } steps[] = {  // last only grows, until the reset
       {[&] { EXPECT_EQ(bdd_setpair(p, 1, 3), 0); }, 1, bdd_addref(bdd_and(bdd_ithvar(0), bdd_nithvar(3)))},
       {[&] { EXPECT_EQ(bdd_setpair(p, 0, 5), 0); }, 1, bdd_addref(bdd_and(bdd_ithvar(5), bdd_nithvar(3)))},
       {[&] { EXPECT_EQ(bdd_setbddpair(p, 4, bdd_ithvar(5)), 0); }, 4, bdd_addref(bdd_and(bdd_ithvar(5), bdd_nithvar(3)))},
       {[&] { bdd_resetpair(p); }, 0, bdd_addref(g)},
   };
-  for (const auto &s : steps) {  // last only grows
+  for (const auto &s : steps) {
     s.change();
     EXPECT_TRUE(ids.insert(p->id).second);
     EXPECT_EQ(p->last, s.last);
