@@ -215,10 +215,6 @@ class Bvecs : public ::testing::Test {
     bddbvec_failafter = -1;
     bdd_done();
   }
-  int live_nodes() {
-    bdd_gbc();
-    return bdd_getnodenum();
-  }
 };
 
 // A roomy table, a tiny one (collections and growth inside every

@@ -15,6 +15,9 @@
 
 #include <corvane/corvane.hpp>
 
+#include "kernel_model.h"
+#include "support.h"
+
 namespace {
 
 using corvane::Bdd;
@@ -24,17 +27,6 @@ using corvane::Engine;
 using corvane::Error;
 using corvane::Pairing;
 using corvane::VarSet;
-
-// The reference count as the exported node layout stores it.
-unsigned refcount(BDD r) {
-  return (bddnodes[r].word0 >> 27) | ((bddnodes[r].word1 >> 28) << 5);
-}
-
-// Nodes left after a collection: constants, variables and whatever is referenced.
-int live_after_collection() {
-  bdd_gbc();
-  return bdd_getnodenum();
-}
 
 Bdd random_function(std::mt19937 &rng, int vars) {
   std::uniform_int_distribution<int> var(0, vars - 1);
@@ -48,7 +40,7 @@ Bdd random_function(std::mt19937 &rng, int vars) {
 TEST(CppApi, ReferenceCountsFollowHandles) {
   Engine engine(200, 100, 8);  // small: collections run inside the steps
   std::mt19937 rng(7);
-  const int before = live_after_collection();
+  const int before = live_nodes();
   {
     std::vector<std::optional<Bdd>> slots(10);
     std::vector<Bdd> pile;
@@ -70,8 +62,8 @@ TEST(CppApi, ReferenceCountsFollowHandles) {
         if (s) handles[s->id()]++;
       for (const Bdd &b : pile) handles[b.id()]++;
       for (auto [root, n] : handles)
-        if (root > 1 && refcount(root) != MAX_REFCOUNT) {
-          ASSERT_EQ(refcount(root), n) << "step " << step;
+        if (root > 1 && km::refcount(root) != MAX_REFCOUNT) {
+          ASSERT_EQ(km::refcount(root), n) << "step " << step;
         }
     }
     // Temporaries of the wrappers and their helper objects must not leak either.
@@ -89,7 +81,7 @@ TEST(CppApi, ReferenceCountsFollowHandles) {
     ASSERT_EQ(Bdd::load(path), g);
     std::remove(path.c_str());
   }
-  EXPECT_EQ(live_after_collection(), before);
+  EXPECT_EQ(live_nodes(), before);
 }
 
 // A failing call throws the engine's code; nothing leaks and the engine
@@ -98,7 +90,7 @@ TEST(CppApi, ErrorsBecomeExceptionsAndLeaveTheEngineUsable) {
   Engine engine(1000, 1000, 6);
   const std::vector<Domain> ds = Domain::extend({8, 5});  // 3 bits each
   const Domain both = Domain::overlap(ds[0], ds[1]);
-  const int before = live_after_collection();
+  const int before = live_nodes();
   Bdd x = corvane::ithvar(0), y = corvane::ithvar(1);
   Pairing p;
   const std::vector<std::pair<int, std::function<void()>>> failures = {
@@ -140,7 +132,7 @@ TEST(CppApi, ErrorsBecomeExceptionsAndLeaveTheEngineUsable) {
   }), std::logic_error);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ((x | y).allsat().size(), 2u);
-  EXPECT_EQ(live_after_collection(), before);
+  EXPECT_EQ(live_nodes(), before);
 }
 
 // Exhausting a limited node table throws once, and after the limit is lifted
@@ -404,7 +396,7 @@ Bvec vec_c(const Expr &e) {
 TEST(CppApi, BitVectorsAndDomainsBuildTheSameNodesAsTheCInterface) {
   Engine engine(200, 100);  // tiny table: collections and growth mid-expression
   const std::vector<Domain> ds = Domain::extend({16, 16, 16});
-  const int before = live_after_collection();
+  const int before = live_nodes();
   {
     Pairing swap = Domain::pairing({{ds[0], ds[1]}, {ds[1], ds[0]}});
     bddPair *cswap = bdd_newpair();
@@ -454,7 +446,7 @@ TEST(CppApi, BitVectorsAndDomainsBuildTheSameNodesAsTheCInterface) {
     }
     bdd_freepair(cswap);
   }
-  EXPECT_EQ(live_after_collection(), before);
+  EXPECT_EQ(live_nodes(), before);
 }
 
 }  // namespace

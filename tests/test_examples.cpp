@@ -429,43 +429,26 @@ QueensReport run_queens(const std::vector<std::string>& args, const std::string&
   return q;
 }
 
-TEST(QueensExample, CountsMatchBacktrackingAndKnownValues) {
-  const long known[] = {0, 1, 0, 0, 2, 10, 4, 40, 92, 352, 724};
-  for (int n = 1; n <= 10; n++) {
+// Both conjunction orders and the C++ retelling build the same reduced
+// diagram (same function, same variable order); the retelling makes the
+// same engine calls, so even the count of nodes in use agrees.
+TEST(QueensExample, CountsMatchBacktrackingInEveryVersion) {
+  for (int n = 1; n <= 9; n++) {
     SCOPED_TRACE("N = " + std::to_string(n));
-    QueensReport q = run_queens({std::to_string(n)});
     std::vector<int> col(static_cast<size_t>(n));
-    if (n <= 9) {
-      EXPECT_EQ(q.solutions, backtrack_queens(n, 0, col));
-    }
-    EXPECT_EQ(q.solutions, known[n]);
+    const long want = backtrack_queens(n, 0, col);
+    QueensReport rows = run_queens({std::to_string(n)});
+    EXPECT_EQ(rows.solutions, want);
     // The result is the constant false exactly when there is no solution;
     // otherwise it has at least one node per square on a solution path.
-    if (q.solutions == 0) {
-      EXPECT_EQ(q.size, 0);
-    } else {
-      EXPECT_GE(q.size, n * n);
-    }
-    EXPECT_GE(q.in_use, q.size + 2);
-  }
-}
-
-TEST(QueensExample, VersionsAndConjunctionOrdersAgree) {
-  // Same function, same variable order: the reduced diagrams are identical
-  // whatever order the constraints were conjoined in. The C++ retelling
-  // makes the same engine calls in the same order, so even the count of
-  // nodes in use (garbage included) agrees.
-  for (int n : {1, 5, 8, 9}) {
-    SCOPED_TRACE("N = " + std::to_string(n));
-    QueensReport rows = run_queens({std::to_string(n)});
-    QueensReport classic = run_queens({"--classic", std::to_string(n)});
-    EXPECT_EQ((std::vector<long>{rows.solutions, rows.size}), (std::vector<long>{classic.solutions, classic.size}));
-    EXPECT_GT(rows.size, 0);
-    if (n == 9) continue;
+    EXPECT_TRUE(want == 0 ? rows.size == 0 : rows.size >= n * n) << rows.size;
+    EXPECT_GE(rows.in_use, rows.size + 2);
+    if (n % 4 != 1) continue;  // 1, 5 and 9 for the other versions
     for (bool cl : {false, true}) {
       std::vector<std::string> args = {std::to_string(n)};
       if (cl) args.push_back("--classic");
-      QueensReport c = cl ? classic : rows, cpp = run_queens(args, "queens_cpp");
+      QueensReport c = cl ? run_queens(args) : rows, cpp = run_queens(args, "queens_cpp");
+      EXPECT_EQ((std::vector<long>{c.solutions, c.size}), (std::vector<long>{want, rows.size})) << cl;
       EXPECT_EQ((std::vector<long>{cpp.solutions, cpp.size, cpp.in_use}),
                 (std::vector<long>{c.solutions, c.size, c.in_use})) << cl;
     }
@@ -510,12 +493,6 @@ TEST(Examples, BadArgumentsGiveUsage) {
 
 // ---- circuit: single netlists ---------------------------------------------
 
-TEST(CircuitExample, C17MatchesTruthTables) {
-  check_circuit_against_tables(data_file("c17.bench"), {});
-  check_circuit_against_tables(data_file("c17.bench"), {"--reverse"});
-  check_circuit_against_tables(data_file("c17.bench"), {"--sift"});
-}
-
 TEST(CircuitExample, RandomNetlistsMatchTruthTables) {
   std::mt19937 rng(20240611);
   for (int i = 0; i < 30; i++) {
@@ -550,7 +527,6 @@ TEST(CircuitExample, DfsOrderMatchesHandDerivedOrders) {
     EXPECT_EQ(parse_circuit(r.out).order, expected) << path;
     EXPECT_EQ(order_indices(parse_net(slurp(path)), expected), dfs_order(parse_net(slurp(path))));
   }
-  check_circuit_against_tables(file, {"--order=dfs"});
 }
 
 TEST(CircuitExample, DotFileHoldsTheOutputsNodes) {
@@ -696,32 +672,32 @@ int check_equiv_verdicts(const Net& a, const Net& b, const std::vector<EquivLine
   return different;
 }
 
-TEST(EquivExample, C1355ComplementsEveryOutputOfC499) {
-  Result r = run("circuit", {"--equiv", data_file("c499.bench"), data_file("c1355.bench")});
-  EXPECT_EQ(r.code, 1) << r.err;  // not equivalent
-  int summary[3] = {-1, -1, -1};
-  auto lines = parse_equiv(r.out, summary);
-  ASSERT_EQ(lines.size(), 32u) << r.out;
-  for (auto& e : lines) EXPECT_EQ(e.verdict, "complementary");
-  EXPECT_EQ(summary[0], 0);
-  EXPECT_EQ(summary[1], 32);
-  EXPECT_EQ(summary[2], 0);
-  check_equiv_verdicts(parse_net(slurp(data_file("c499.bench"))),
-                       parse_net(slurp(data_file("c1355.bench"))), lines);
-}
-
-TEST(EquivExample, NetlistIsEquivalentToItself) {
-  for (auto flags : std::vector<std::vector<std::string>>{{}, {"--reverse"}}) {
-    std::vector<std::string> args = flags;
-    args.insert(args.end(), {"--equiv", data_file("c499.bench"), data_file("c499.bench")});
+// c1355 is c499 with its exclusive ors expanded into nands, and in this
+// distribution every output complemented; c499 is equivalent to itself
+// under any order; netlists with other interfaces are not compared.
+TEST(EquivExample, WholeNetlistVerdicts) {
+  const struct {
+    const char *other, *verdict;
+    int code, summary[3];
+  } cases[] = {{"c1355.bench", "complementary", 1, {0, 32, 0}}, {"c499.bench", "equivalent", 0, {32, 0, 0}}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.other);
+    std::vector<std::string> args = {"--equiv", data_file("c499.bench"), data_file(c.other)};
+    if (c.code == 0) args.insert(args.begin(), "--reverse");
     Result r = run("circuit", args);
-    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.code, c.code) << r.err;
     int summary[3] = {-1, -1, -1};
     auto lines = parse_equiv(r.out, summary);
-    ASSERT_EQ(lines.size(), 32u);
-    for (auto& e : lines) EXPECT_EQ(e.verdict, "equivalent");
-    EXPECT_EQ(summary[0], 32);
+    ASSERT_EQ(lines.size(), 32u) << r.out;
+    for (auto &e : lines) EXPECT_EQ(e.verdict, c.verdict);
+    EXPECT_EQ(std::vector<int>(summary, summary + 3), std::vector<int>(c.summary, c.summary + 3));
+    check_equiv_verdicts(parse_net(slurp(data_file("c499.bench"))), parse_net(slurp(data_file(c.other))),
+                         lines);
   }
+  Result r = run("circuit", {"--equiv", data_file("c17.bench"), data_file("c432.bench")});
+  EXPECT_EQ(r.code, 3);
+  EXPECT_EQ(lines_of(r.err).size(), 1u);
+  EXPECT_NE(r.err.find("cannot compare"), std::string::npos);
 }
 
 // Rewrites gate number `which` (in file order) of a netlist to `type`.
@@ -764,13 +740,6 @@ TEST(EquivExample, ChangedGateIsFoundWithARealCounterexample) {
   EXPECT_GT(total_different, 0);
 }
 
-TEST(EquivExample, MismatchedInterfacesAreRefused) {
-  Result r = run("circuit", {"--equiv", data_file("c17.bench"), data_file("c432.bench")});
-  EXPECT_EQ(r.code, 3);
-  EXPECT_EQ(lines_of(r.err).size(), 1u);
-  EXPECT_NE(r.err.find("cannot compare"), std::string::npos);
-}
-
 // ---- reach -------------------------------------------------------------------
 
 // Explicit breadth-first search of the scheduler: bit 3i is c_i, 3i+1 t_i,
@@ -805,8 +774,8 @@ std::pair<long, int> explicit_reach(int n) {
   return {states, depth};
 }
 
-TEST(ReachExample, MatchesExplicitSearchAndFormula) {
-  for (int n : {2, 3, 4, 5, 6, 7, 24}) {
+TEST(ReachExample, MatchesExplicitSearch) {
+  for (int n = 2; n <= 7; n++) {
     SCOPED_TRACE("N = " + std::to_string(n));
     Result r = run("reach", {std::to_string(n)});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -815,9 +784,6 @@ TEST(ReachExample, MatchesExplicitSearchAndFormula) {
     std::sscanf(r.out.c_str(), "%d cyclers: %lf reachable states after %d iterations", &cyclers, &states,
                 &iterations);
     EXPECT_EQ(cyclers, n);
-    EXPECT_EQ(states, n * std::ldexp(1.0, n + 1));
-    EXPECT_EQ(iterations, 6 * n - 3);
-    if (n > 7) continue;  // too many states to search explicitly
     auto [expected_states, depth] = explicit_reach(n);
     EXPECT_EQ(states, (double)expected_states);
     // every layer of the search is one image step, plus the one that finds
@@ -931,18 +897,6 @@ TEST(ClosureExample, GraphFilesMatchDistanceMatrix) {
     EXPECT_EQ(c.iterations, edges.empty() ? 0 : longest);
     EXPECT_NE(c.r.out.find("matched"), std::string::npos);
   }
-}
-
-TEST(ClosureExample, GeneratedGraphMatchesItsSearch) {
-  ClosureRun c = run_closure({"3000", "--seed", "7"});
-  ASSERT_EQ(c.r.code, 0) << c.r.out << c.r.err;
-  EXPECT_EQ(c.vertices, 3000);
-  EXPECT_EQ(c.edges, 3000);
-  EXPECT_GT(c.pairs, 3000);
-  EXPECT_NE(c.r.out.find("breadth-first search: " + std::to_string(c.pairs) + " pairs, matched"),
-            std::string::npos);
-  // same arguments, same graph
-  EXPECT_EQ(run_closure({"3000", "--seed", "7"}).pairs, c.pairs);
 }
 
 TEST(ClosureExample, BadFilesAreRefused) {
