@@ -623,11 +623,12 @@ static BDD apply_rec0(BDD l, BDD r) {
   BddCacheData4 *e = at4(applycache, slot);
   if (e->a == KEYA(l) && e->b == r && e->c == applyop) return e->res;
   const Cofactors c = cofactors(l, r);
+  const BDD cand = c.l0 != c.l1 ? l : r;
   const BDD low = apply_rec0(c.l0, c.r0);
   PUSHREF(low);
   const BDD high = apply_rec0(c.l1, c.r1);
   POPREF(1);
-  const BDD res = makenode_reuse(c.level, low, high, l, r);
+  const BDD res = makenode_reuse1(c.level, low, high, cand);
   e = at4(applycache, slot);
   e->a = KEYA(l);
   e->b = r;
