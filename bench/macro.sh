@@ -44,7 +44,7 @@ rm -f /tmp/macro-build.$$
 # The start-up probe is one C file against the built library.
 STARTUP="$BUILD/bench-startup"
 if [[ ! -x "$STARTUP" || "$ROOT/bench/startup.c" -nt "$STARTUP" ]]; then
-  "${CC:-cc}" -O2 -I"$ROOT/corvane/src" "$ROOT/bench/startup.c" -L"$BUILD" -lcorvane \
+  "${CC:-cc}" -O2 -I"$BUILD/include" "$ROOT/bench/startup.c" -L"$BUILD" -lcorvane \
     -Wl,-rpath,"$BUILD" -o "$STARTUP"
 fi
 buildtype="$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
