@@ -154,31 +154,25 @@ static inline BDD makenode(unsigned level, BDD low, BDD high) {
   return take_free_slot(bucket, w2, w3);
 }
 
-/* Node creation for a recursion over operands a and b: where the halves
- * came back as an operand's own children, canonicity makes the node that
- * operand, and the chain walk (two dependent cache misses) is skipped.
- * Conjoining a large function with a constraint over a few top variables
- * rebuilds the large function's top part this way, node for node. */
-static inline BDD makenode_reuse(unsigned level, BDD low, BDD high, BDD a, BDD b) {
-  if (low == high) return low;
-  const unsigned w2 = LEVLOW_WORD(level, low);
-  const unsigned w3 = LEVHIGH_WORD(level, high);
-  const BddNode *const nodes = bddnodes;
-  if (nodes[a].word2 == w2 && nodes[a].word3 == w3) return a;
-  if (nodes[b].word2 == w2 && nodes[b].word3 == w3) return b;
-  return makenode(level, low, high);
+/* Node creation for a recursion over operand a: where the halves came
+ * back as a's own children, canonicity makes the node a itself, and the
+ * chain walk (two dependent cache misses) is skipped.  Conjoining a large
+ * function with a constraint over a few top variables rebuilds the large
+ * function's top part this way, node for node.  The hottest recursions
+ * pass only the operand on the result's level, which keeps one value
+ * fewer alive across their sub-calls. */
+static inline bool HAS_WORDS(int n, unsigned w2, unsigned w3) {
+  return bddnodes[n].word2 == w2 && bddnodes[n].word3 == w3;
 }
-
-/* The same with one candidate, for the hottest recursions: the operand on
- * the result's level (the first one when both are), which keeps one value
- * fewer alive across the sub-calls. */
 static inline BDD makenode_reuse1(unsigned level, BDD low, BDD high, BDD a) {
   if (low == high) return low;
-  const unsigned w2 = LEVLOW_WORD(level, low);
-  const unsigned w3 = LEVHIGH_WORD(level, high);
-  const BddNode *const nodes = bddnodes;
-  if (nodes[a].word2 == w2 && nodes[a].word3 == w3) return a;
+  if (HAS_WORDS(a, LEVLOW_WORD(level, low), LEVHIGH_WORD(level, high))) return a;
   return makenode(level, low, high);
+}
+/* The same with two candidate operands. */
+static inline BDD makenode_reuse(unsigned level, BDD low, BDD high, BDD a, BDD b) {
+  if (low != high && HAS_WORDS(b, LEVLOW_WORD(level, low), LEVHIGH_WORD(level, high))) return b;
+  return makenode_reuse1(level, low, high, a);
 }
 
 /* Asks for large pages under a big block the engine reads at random (node
