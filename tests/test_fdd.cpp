@@ -304,10 +304,11 @@ TEST_F(Fdd, PrintedPathsListTheAllowedValues) {
   fdd_clearall();
   fdd_extdomain(&five, 1);
   EXPECT_EQ(text(bdd_ithvar(fdd_vars(0)[0])), "<0:1/3/5/7>");
-  testing::internal::CaptureStdout();
-  fdd_printset(bddfalse);
-  fdd_printset(fdd_ithvar(0, 4));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "F<0:4>");
+  EXPECT_EQ(capture_stdout([] {
+              fdd_printset(bddfalse);
+              fdd_printset(fdd_ithvar(0, 4));
+            }),
+            "F<0:4>");
 
   // Random functions over four domains: the printed paths cover exactly
   // the satisfying patterns, once each.
