@@ -156,8 +156,7 @@ TEST_F(Caches, RatioLargerThanTheTableStillWorks) {
     BDD r = bdd_appex(f.bdd, g.bdd, OP_AND, bdd_ithvar(it % 6));
     EXPECT_EQ(oracle::tt_of(r, 6), oracle::tt_quant(oracle::tt_apply(f.tt, g.tt, 0), {it % 6}, 0));
     EXPECT_EQ(bdd_satcount(f.bdd), (double)f.tt.count());
-    bdd_delref(f.bdd);
-    bdd_delref(g.bdd);
+    for (BDD x : {f.bdd, g.bdd}) bdd_delref(x);
   }
 }
 
@@ -254,8 +253,7 @@ TEST_F(Caches, CollectionAndClearErrorEmptyTheCaches) {
   bdd_setvarnum(8);
   EXPECT_TRUE(cache_empty(MISC));
   EXPECT_EQ(bdd_satcount(g), before * 4);
-  bdd_delref(f);
-  bdd_delref(g);
+  for (BDD x : {f, g}) bdd_delref(x);
 }
 
 // Entries of the apply, and and or caches sit in the slot that the plain

@@ -282,9 +282,7 @@ BDD build_c(const Expr &e, bddPair *perm) {
     default:
       t = bdd_addref(bdd_simplify(a, b)); r = bdd_addref(bdd_appall(t, b, OP_XOR, vs)); bdd_delref(t); break;
   }
-  bdd_delref(vs);
-  bdd_delref(a);
-  bdd_delref(b);
+  for (BDD k : {vs, a, b}) bdd_delref(k);
   return r;
 }
 
@@ -384,8 +382,7 @@ Bvec vec_c(const Expr &e) {
     }
     default: r = bvec_map2(a, b, bdd_or); break;
   }
-  bvec_free(a);
-  bvec_free(b);
+  for (Bvec dead : {a, b}) bvec_free(dead);
   return r;
 }
 
@@ -429,10 +426,8 @@ TEST(CppApi, BitVectorsAndDomainsBuildTheSameNodesAsTheCInterface) {
       std::ostringstream printed;
       printed << corvane::in_domains(f);
       EXPECT_EQ(printed.str(), capture([g](FILE *out) { fdd_fprintset(out, g); }));
-      bdd_delref(eq);
-      bdd_delref(g);
-      bvec_free(d2);
-      bvec_free(viaC);
+      for (BDD k : {eq, g}) bdd_delref(k);
+      for (Bvec k : {d2, viaC}) bvec_free(k);
     }
     bdd_freepair(cswap);
   }

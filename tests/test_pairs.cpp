@@ -142,8 +142,7 @@ TEST_F(Pairs, IdsAreRenumberedBeforeTheyOverflowTheTags) {
   EXPECT_EQ(d->id, 5);
   EXPECT_EQ(bdd_replace(f, d), bdd_and(bdd_ithvar(0), bdd_ithvar(3)));
   for (bddPair *p : {a, b, c, d}) bdd_freepair(p);
-  bdd_delref(f);
-  bdd_delref(want);
+  for (BDD x : {f, want}) bdd_delref(x);
 }
 
 TEST_F(Pairs, TablesGrowWithTheVariableCount) {

@@ -89,8 +89,7 @@ BDD equality(int n) {
   for (int i = 0; i < n; i++) {
     BDD e = bdd_addref(bdd_biimp(bdd_ithvar(i), bdd_ithvar(n + i)));
     BDD t = bdd_addref(bdd_and(r, e));
-    bdd_delref(e);
-    bdd_delref(r);
+    for (BDD x : {e, r}) bdd_delref(x);
     r = t;
   }
   return r;
@@ -223,8 +222,7 @@ TEST_F(Reorder, IndependentVariablesSwapWithoutNodeWork) {
   EXPECT_EQ(bdd_high(a), a_hi);
   EXPECT_EQ(bdd_low(b), b_lo);
   EXPECT_EQ(oracle::tt_of(a, 4), oracle::tt_apply(oracle::tt_var(4, 0), oracle::tt_var(4, 1), 0));
-  bdd_delref(a);
-  bdd_delref(b);
+  for (BDD r : {a, b}) bdd_delref(r);
 }
 
 // ---- explicit orders -------------------------------------------------------------
@@ -398,10 +396,7 @@ TEST_F(Reorder, RootsReleasedAfterReorderingAreCollected) {
   EXPECT_EQ(REFCOUNT(inner), 2u);
   EXPECT_EQ(REFCOUNT(outer), 1u);
   EXPECT_EQ(REFCOUNT(other), 1u);
-  bdd_delref(outer);
-  bdd_delref(other);
-  bdd_delref(inner);
-  bdd_delref(inner);
+  for (BDD x : {outer, other, inner, inner}) bdd_delref(x);
   EXPECT_EQ(live_nodes(), empty) << "a released root survived";
   EXPECT_TRUE(recorded_errors.empty());
 }
@@ -513,9 +508,7 @@ TEST_F(Reorder, GainMatchesTheLiveCounts) {
   int after = bdd_getnodenum();
   EXPECT_EQ(live_nodes(), after) << "the run left garbage";
   EXPECT_EQ(bdd_reorder_gain(), 100 * (before - after) / before);
-  bdd_delref(f);
-  bdd_delref(inner1);
-  bdd_delref(inner2);
+  for (BDD x : {f, inner1, inner2}) bdd_delref(x);
 }
 
 // Roots for the probe below: the held BDDs and every variable node.
@@ -739,8 +732,7 @@ TEST_F(Reorder, ExhaustionDuringSetVarOrderLeavesEverythingIntact) {
   EXPECT_TRUE(recorded_errors.empty());
   EXPECT_EQ(current_order(), separated);
   EXPECT_TRUE(is_equality(f, n));
-  bdd_delref(f);
-  bdd_delref(g);
+  for (BDD x : {f, g}) bdd_delref(x);
 }
 
 TEST_F(Reorder, ExhaustionDuringSwapVarIsRefused) {
