@@ -164,9 +164,8 @@ TEST_F(Kernel, SecondInitRefusedRestartAndTraceFlag) {
 
   bdd_done();
   EXPECT_EQ((V{bdd_isrunning(), bddnodesize, bddmaxnodesize, bddproduced, bddvarnum}), V(5, 0));
-  EXPECT_EQ(bddnodes, nullptr);
-  EXPECT_EQ(bddrefstack, nullptr);
-  EXPECT_EQ(bddvar2level, nullptr);
+  EXPECT_EQ((std::vector<const void *>{bddnodes, bddrefstack, bddvar2level}),
+            std::vector<const void *>(3, nullptr));
   // The trace variable's presence alone sets the flag at start-up.
   for (int traced = 0; traced <= 1; traced++) {
     trace_enable = 0;
