@@ -137,6 +137,16 @@ std::vector<BDD> literals(int from, int to) {
   return deep;
 }
 
+// Referenced nodes on level lev, one over each ordered pair of distinct
+// nodes of `below`, until two free slots are left.
+std::vector<BDD> fill_level(unsigned lev, const std::vector<BDD> &below) {
+  std::vector<BDD> made;
+  for (size_t i = 0; i < below.size() && bddfreenum > 2; i++)
+    for (size_t j = 0; j < below.size() && bddfreenum > 2; j++)
+      if (i != j) made.push_back(bdd_addref(bdd_makenode(lev, below[i], below[j])));
+  return made;
+}
+
 std::vector<int> list_ids(BddTree *t) {
   std::vector<int> ids;
   for (; t != nullptr; t = t->next) ids.push_back(t->id);
@@ -745,17 +755,10 @@ TEST_F(Reorder, ExhaustionDuringSwapVarIsRefused) {
   ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
   // Fill the table with referenced nodes on the top level, so that moving
   // variable 0 down needs nodes that cannot be had.
-  std::vector<BDD> deep = literals(2, 6);
   // Top-level nodes over level-1 children only: the exchange needs new
   // top-variable nodes over the deep ones, none of which exist.
-  std::vector<BDD> filler;
-  for (BDD a : deep)
-    for (BDD b : deep)
-      if (a != b && bddfreenum > 2) filler.push_back(bdd_addref(bdd_makenode(1, a, b)));
-  const std::vector<BDD> lower = filler;
-  for (size_t i = 0; i < lower.size() && bddfreenum > 2; i++)
-    for (size_t j = 0; j < lower.size() && bddfreenum > 2; j++)
-      if (i != j) filler.push_back(bdd_addref(bdd_makenode(0, lower[i], lower[j])));
+  std::vector<BDD> filler = fill_level(1, literals(2, 6)), top = fill_level(0, filler);
+  filler.insert(filler.end(), top.begin(), top.end());
   ASSERT_LE(bddfreenum, 2);
   ASSERT_TRUE(recorded_errors.empty());
   int before = live_nodes();
@@ -784,14 +787,7 @@ TEST_F(Reorder, ExhaustionInsideABlockMoveIsUndone) {
   // exchange must be taken back so both blocks stay whole.
   start_engine(500, 100, 8);
   ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
-  std::vector<BDD> deep = literals(3, 8);
-  std::vector<BDD> mid, top;
-  for (BDD a : deep)
-    for (BDD b : deep)
-      if (a != b) mid.push_back(bdd_addref(bdd_makenode(2, a, b)));
-  for (size_t i = 0; i < mid.size() && bddfreenum > 2; i++)
-    for (size_t j = 0; j < mid.size() && bddfreenum > 2; j++)
-      if (i != j) top.push_back(bdd_addref(bdd_makenode(0, mid[i], mid[j])));
+  const std::vector<BDD> top = fill_level(0, fill_level(2, literals(3, 8)));
   ASSERT_LE(bddfreenum, 2);
   ASSERT_TRUE(recorded_errors.empty());
   std::vector<TT> tts;
