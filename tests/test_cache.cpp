@@ -95,7 +95,8 @@ TEST_F(Caches, CreatedLazilyByTheirFirstUser) {
   for (int i = 0; i < 10; i++) EXPECT_EQ(bdd_operator_cache(i)->table, nullptr) << i;
   bdd_and(bdd_ithvar(0), bdd_ithvar(1));
   EXPECT_EQ(bdd_operator_cache(AND)->tablesize, 1009);
-  for (int i = 0; i < 10; i++) EXPECT_TRUE(i == AND || bdd_operator_cache(i)->table == nullptr) << i;
+  for (int i = 0; i < 10; i++)
+    EXPECT_TRUE(i == AND || bdd_operator_cache(i)->table == nullptr) << i;
   bdd_satcountln(bdd_ithvar(2));
   EXPECT_NE(bdd_operator_cache(MISC)->table, nullptr);
   bdd_compose(bdd_ithvar(0), bdd_ithvar(1), 0);

@@ -281,7 +281,8 @@ TEST_P(ReorderMethod, PreservesFunctionsAndBlockStructure) {
   // Nested blocks: {0..3 not fixed: {0,1} {2,3}}, {4..5 fixed: {4} {5}},
   // singletons 6..9.
   const int blocks[][3] = {{0, 3, 0}, {0, 1, 0}, {2, 3, 0}, {4, 5, 1}, {4, 4, 1}, {5, 5, 1}};
-  for (int i = 0; i < 6; i++) ASSERT_EQ(bdd_intaddvarblock(blocks[i][0], blocks[i][1], blocks[i][2]), i);
+  for (int i = 0; i < 6; i++)
+    ASSERT_EQ(bdd_intaddvarblock(blocks[i][0], blocks[i][1], blocks[i][2]), i);
   for (int v = 6; v < 10; v++) bdd_intaddvarblock(v, v, 0);
   Pool p = random_pool(rng, 10, 30, 7);
   for (int round = 0; round < 4; round++) {
@@ -602,7 +603,8 @@ TEST_F(Reorder, SettingsAndLookups) {
   EXPECT_EQ((std::vector<int>{bdd_getreorder_method(), bdd_getreorder_times(),
                               bdd_autoreorder(REORDER_WIN3), bdd_getreorder_times(),
                               bdd_autoreorder_times(42, 7), bdd_getreorder_method(),
-                              bdd_getreorder_times(), bdd_reorder_verbose(3), bdd_reorder_verbose(0)}),
+                              bdd_getreorder_times(), bdd_reorder_verbose(3),
+                              bdd_reorder_verbose(0)}),
             (std::vector<int>{REORDER_NONE, 0, REORDER_NONE, -1, REORDER_WIN3, 42, 7, 0, 3}));
 
   EXPECT_EQ(bdd_reorder_probe(nullptr), &bdd_getnodenum);
@@ -610,8 +612,8 @@ TEST_F(Reorder, SettingsAndLookups) {
   EXPECT_EQ(bdd_reorder_hook(nullptr), &bdd_default_reohandler);
   EXPECT_EQ(bdd_reorder_hook(bdd_default_reohandler), nullptr);
   const int E = BDD_ERR_UNKNOWN_VAR;
-  EXPECT_EQ((std::vector<int>{bdd_var2level(4), bdd_level2var(0), bdd_var2level(5), bdd_level2var(5),
-                              bdd_level2var(-1)}),
+  EXPECT_EQ((std::vector<int>{bdd_var2level(4), bdd_level2var(0), bdd_var2level(5),
+                              bdd_level2var(5), bdd_level2var(-1)}),
             (std::vector<int>{4, 0, E, E, E}));
   EXPECT_EQ(recorded_errors.size(), 3u);
 }
