@@ -463,10 +463,7 @@ TEST_F(IoTest, FileNamesBadRootsAndStreams) {
 
   const int freenode = bddnodesize - 1;
   ASSERT_TRUE(ISFREE(freenode));
-  FILE *keep = fopen(path, "w");
-  ASSERT_NE(keep, nullptr);
-  fputs("keep", keep);
-  fclose(keep);
+  std::ofstream(path) << "keep";
   for (BDD bad : {-1, -1000, freenode, bddnodesize, bddnodesize + 7, 0x7FFFFFF}) {
     SCOPED_TRACE(bad);
     recorded_errors.clear();
