@@ -162,8 +162,7 @@ inline BDD build(const TT &t, int lev, unsigned val) {
   BDD hi = bdd_addref(build(t, lev + 1, val | (1u << var)));
   BDD r = bdd_makenode((unsigned)lev, lo, hi);
   bdd_addref(r);
-  bdd_delref(lo);
-  bdd_delref(hi);
+  for (BDD x : {lo, hi}) bdd_delref(x);
   return r;
 }
 }  // namespace detail
@@ -203,17 +202,14 @@ inline Formula random_formula(std::mt19937 &rng, int n, int depth) {
     Formula b = random_formula(rng, n, depth - 1);
     Formula c = random_formula(rng, n, depth - 1);
     BDD r = bdd_addref(bdd_ite(a.bdd, b.bdd, c.bdd));
-    bdd_delref(a.bdd);
-    bdd_delref(b.bdd);
-    bdd_delref(c.bdd);
+    for (BDD x : {a.bdd, b.bdd, c.bdd}) bdd_delref(x);
     return {r, tt_ite(a.tt, b.tt, c.tt)};
   }
   int op = pick(rng) % 10;
   Formula a = random_formula(rng, n, depth - 1);
   Formula b = random_formula(rng, n, depth - 1);
   BDD r = bdd_addref(bdd_apply(a.bdd, b.bdd, op));
-  bdd_delref(a.bdd);
-  bdd_delref(b.bdd);
+  for (BDD x : {a.bdd, b.bdd}) bdd_delref(x);
   return {r, tt_apply(a.tt, b.tt, op)};
 }
 

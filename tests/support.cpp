@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include "src/internal.h"
@@ -25,6 +26,13 @@ std::string capture(const std::function<void(FILE *)> &fn) {
   std::string s(buf, len);
   free(buf);
   return s;
+}
+
+std::string capture_stdout(const std::function<void()> &fn) {
+  testing::internal::CaptureStdout();
+  fn();
+  fflush(stdout);
+  return testing::internal::GetCapturedStdout();
 }
 
 std::string shape(BddTree *t) {

@@ -20,6 +20,9 @@ void start_engine(int nodes, int cache, int vars);
 // Everything fn writes to the stream it is given, as a string.
 std::string capture(const std::function<void(FILE *)> &fn);
 
+// Everything fn prints on standard output, as a string.
+std::string capture_stdout(const std::function<void()> &fn);
+
 // The variable at each level, top first.
 std::vector<int> current_order();
 

@@ -16,9 +16,7 @@
 
 namespace {
 
-
 std::string order_text() { return capture([](FILE *f) { bdd_fprintorder(f); }); }
-
 
 // prev links mirror next links, and first blocks have no prev.
 void check_links(BddTree *t) {
@@ -147,9 +145,7 @@ TEST_F(Blocks, SeqFollowsTheCurrentOrder) {
   int order[10] = {0, 1, 4, 3, 2, 5, 6, 7, 8, 9};
   bdd_setvarorder(order);
   EXPECT_EQ(bdd_intaddvarblock(2, 4, 0), 0);
-  EXPECT_EQ(vartree->seq[0], 4);
-  EXPECT_EQ(vartree->seq[1], 3);
-  EXPECT_EQ(vartree->seq[2], 2);
+  EXPECT_EQ(std::vector<int>(vartree->seq, vartree->seq + 3), (std::vector<int>{4, 3, 2}));
 }
 
 TEST_F(Blocks, NonConsecutiveLevelsAreRefused) {

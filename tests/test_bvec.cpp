@@ -59,8 +59,7 @@ Bvec concat(Bvec q, Bvec r) {
     for (int i = 0; i < v.nbits; i++)
       v.bits[i] = bdd_addref(i < q.nbits ? q.bits[i] : r.bits[i - q.nbits]);
   }
-  bvec_free(q);
-  bvec_free(r);
+  for (Bvec t : {q, r}) bvec_free(t);
   return v;
 }
 
@@ -88,8 +87,7 @@ std::vector<Case> cases(int w) {
          // div releases what the outputs held on entry
          Bvec q = bvec_copy(i.x), r = bvec_copy(i.y);
          if (q.bits == nullptr || r.bits == nullptr || bvec_div(i.x, i.y, &q, &r) != 0) {
-           bvec_free(q);
-           bvec_free(r);
+           for (Bvec u : {q, r}) bvec_free(u);
            return Bvec{0, nullptr};
          }
          return concat(q, r);
@@ -183,8 +181,7 @@ std::vector<Case> cases(int w) {
 In operands(int w) { return {w, bvec_var(w, 0, 2), bvec_var(w, 1, 2), bdd_ithvar(2 * w)}; }
 
 void drop(In &in) {
-  bvec_free(in.x);
-  bvec_free(in.y);
+  for (Bvec u : {in.x, in.y}) bvec_free(u);
 }
 
 // Evaluates the case's result under every assignment of the inputs it uses.
@@ -438,8 +435,7 @@ TEST_F(Bvecs, RefusalsReportTheirCodeAndGiveFixedResults) {
   }
 
   Bvec sum = bvec_add(x3, x3);
-  bvec_free(x3);
-  bvec_free(x4);
+  for (Bvec x : {x3, x4}) bvec_free(x);
   bdd_done();
   bdd_error_hook(record_errors);
   expect_empty(BDD_ERR_RUNNING, [] { return bvec_var(1, 0, 1); });

@@ -13,28 +13,21 @@ namespace {
 
 enum { APPLY, ITE, QUANT, APPEX, REPLACE, COMPOSE, RES, MISC, AND, OR, SHARED };
 
+// Every entry's first word is `key`: -1 marks an empty record; the
+// operator caches keep that word complemented, so that zeroed memory is an
+// empty cache and an empty entry starts with 0.
 template <typename Entry>
-bool all_empty(const BddCache *c) {
+bool all_keys(const BddCache *c, int key = -1) {
   const Entry *t = (const Entry *)c->table;
   for (int i = 0; i < c->tablesize; i++)
-    if (t[i].a != -1) return false;
-  return true;
-}
-
-// The operator caches keep their first key word complemented, so that
-// zeroed memory is an empty cache: an empty entry starts with 0.
-template <typename Entry>
-bool all_zero_keys(const BddCache *c) {
-  const Entry *t = (const Entry *)c->table;
-  for (int i = 0; i < c->tablesize; i++)
-    if (t[i].a != 0) return false;
+    if (t[i].a != key) return false;
   return true;
 }
 
 bool cache_empty(int i) {
   const BddCache *c = bdd_operator_cache(i);
   bool four = i != QUANT && i != REPLACE && i != AND && i != OR;
-  return four ? all_zero_keys<BddCacheData4>(c) : all_zero_keys<BddCacheData3>(c);
+  return four ? all_keys<BddCacheData4>(c, 0) : all_keys<BddCacheData3>(c, 0);
 }
 
 // Both record shapes: sizes round up to a prime (3 below two), a reset
@@ -49,18 +42,18 @@ void record_life(int (*init)(BddCache *, int), void (*reset)(BddCache *),
     BddCache c;
     ASSERT_EQ(init(&c, s[0]), 0);
     EXPECT_EQ(c.tablesize, s[1]);
-    EXPECT_TRUE(all_empty<Entry>(&c));
+    EXPECT_TRUE(all_keys<Entry>(&c));
     Entry *t = (Entry *)c.table;
     for (int i = 0; i < c.tablesize; i++) {
       memset(&t[i], 0x5a, sizeof t[i]);
       t[i].a = i;
     }
     reset(&c);
-    EXPECT_TRUE(all_empty<Entry>(&c));
+    EXPECT_TRUE(all_keys<Entry>(&c));
     EXPECT_EQ(t[2].res, 0x5a5a5a5a);
     ASSERT_EQ(resize(&c, s[0] / 2 + 500), 0);
     EXPECT_EQ(c.tablesize, (int)bdd_prime_gte(s[0] / 2 + 500));
-    EXPECT_TRUE(all_empty<Entry>(&c));
+    EXPECT_TRUE(all_keys<Entry>(&c));
     done(&c);
     EXPECT_EQ(c.table, nullptr);
     EXPECT_EQ(c.tablesize, 0);
@@ -102,11 +95,8 @@ TEST_F(Caches, CreatedLazilyByTheirFirstUser) {
   for (int i = 0; i < 10; i++) EXPECT_EQ(bdd_operator_cache(i)->table, nullptr) << i;
   bdd_and(bdd_ithvar(0), bdd_ithvar(1));
   EXPECT_EQ(bdd_operator_cache(AND)->tablesize, 1009);
-  for (int i = 0; i < 10; i++) {
-    if (i != AND) {
-      EXPECT_EQ(bdd_operator_cache(i)->table, nullptr) << i;
-    }
-  }
+  for (int i = 0; i < 10; i++)
+    EXPECT_TRUE(i == AND || bdd_operator_cache(i)->table == nullptr) << i;
   bdd_satcountln(bdd_ithvar(2));
   EXPECT_NE(bdd_operator_cache(MISC)->table, nullptr);
   bdd_compose(bdd_ithvar(0), bdd_ithvar(1), 0);
@@ -156,8 +146,7 @@ TEST_F(Caches, RatioLargerThanTheTableStillWorks) {
     BDD r = bdd_appex(f.bdd, g.bdd, OP_AND, bdd_ithvar(it % 6));
     EXPECT_EQ(oracle::tt_of(r, 6), oracle::tt_quant(oracle::tt_apply(f.tt, g.tt, 0), {it % 6}, 0));
     EXPECT_EQ(bdd_satcount(f.bdd), (double)f.tt.count());
-    bdd_delref(f.bdd);
-    bdd_delref(g.bdd);
+    for (BDD x : {f.bdd, g.bdd}) bdd_delref(x);
   }
 }
 
@@ -237,9 +226,7 @@ TEST_F(Caches, CollectionAndClearErrorEmptyTheCaches) {
   BDD g = bdd_addref(bdd_xor(f, bdd_ithvar(3)));
   bdd_exist(g, bdd_ithvar(1));
   bdd_satcount(g);
-  EXPECT_FALSE(cache_empty(AND));
-  EXPECT_FALSE(cache_empty(QUANT));
-  EXPECT_FALSE(cache_empty(MISC));
+  for (int i : {AND, QUANT, MISC}) EXPECT_FALSE(cache_empty(i)) << i;
   bdd_gbc();
   for (int i : {APPLY, QUANT, MISC, AND, OR}) EXPECT_TRUE(cache_empty(i)) << i;
   bdd_satcount(g);
@@ -254,8 +241,7 @@ TEST_F(Caches, CollectionAndClearErrorEmptyTheCaches) {
   bdd_setvarnum(8);
   EXPECT_TRUE(cache_empty(MISC));
   EXPECT_EQ(bdd_satcount(g), before * 4);
-  bdd_delref(f);
-  bdd_delref(g);
+  for (BDD x : {f, g}) bdd_delref(x);
 }
 
 // Entries of the apply, and and or caches sit in the slot that the plain

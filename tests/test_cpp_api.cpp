@@ -189,16 +189,12 @@ TEST(CppApi, QueriesAgreeWithTheCInterface) {
     free(vs);
     for (int v = 0; v < 8; v++)
       EXPECT_EQ(profile[v] > 0, std::count(support.begin(), support.end(), v) == 1);
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *out = open_memstream(&buf, &len);
-    bdd_fprintset(out, f.id());
-    bdd_fprintdot(out, f.id());
-    fclose(out);
     std::ostringstream printed;
     printed << f << f.dot_string();
-    EXPECT_EQ(printed.str(), std::string(buf, len));
-    free(buf);
+    EXPECT_EQ(printed.str(), capture([&](FILE *out) {
+                bdd_fprintset(out, f.id());
+                bdd_fprintdot(out, f.id());
+              }));
   }
 }
 
@@ -286,9 +282,7 @@ BDD build_c(const Expr &e, bddPair *perm) {
     default:
       t = bdd_addref(bdd_simplify(a, b)); r = bdd_addref(bdd_appall(t, b, OP_XOR, vs)); bdd_delref(t); break;
   }
-  bdd_delref(vs);
-  bdd_delref(a);
-  bdd_delref(b);
+  for (BDD k : {vs, a, b}) bdd_delref(k);
   return r;
 }
 
@@ -388,8 +382,7 @@ Bvec vec_c(const Expr &e) {
     }
     default: r = bvec_map2(a, b, bdd_or); break;
   }
-  bvec_free(a);
-  bvec_free(b);
+  for (Bvec dead : {a, b}) bvec_free(dead);
   return r;
 }
 
@@ -432,17 +425,9 @@ TEST(CppApi, BitVectorsAndDomainsBuildTheSameNodesAsTheCInterface) {
       free(call);
       std::ostringstream printed;
       printed << corvane::in_domains(f);
-      char *buf = nullptr;
-      size_t len = 0;
-      FILE *out = open_memstream(&buf, &len);
-      fdd_fprintset(out, g);
-      fclose(out);
-      EXPECT_EQ(printed.str(), std::string(buf, len));
-      free(buf);
-      bdd_delref(eq);
-      bdd_delref(g);
-      bvec_free(d2);
-      bvec_free(viaC);
+      EXPECT_EQ(printed.str(), capture([g](FILE *out) { fdd_fprintset(out, g); }));
+      for (BDD k : {eq, g}) bdd_delref(k);
+      for (Bvec k : {d2, viaC}) bvec_free(k);
     }
     bdd_freepair(cswap);
   }

@@ -45,14 +45,10 @@ std::string example_path(const std::string& name) {
 }
 
 fs::path scratch_dir() {
-  static fs::path dir;
-  if (dir.empty()) {
-    std::string templ = (fs::temp_directory_path() / "corvane-examples-XXXXXX").string();
-    std::vector<char> t(templ.begin(), templ.end());
-    t.push_back('\0');
-    char* made = mkdtemp(t.data());
-    dir = made ? fs::path(made) : fs::temp_directory_path();
-  }
+  static const fs::path dir = [] {
+    std::string t = (fs::temp_directory_path() / "corvane-examples-XXXXXX").string();
+    return mkdtemp(t.data()) ? fs::path(t) : fs::temp_directory_path();
+  }();
   return dir;
 }
 
@@ -321,19 +317,14 @@ void check_circuit_against_tables(const fs::path& file, const std::vector<std::s
   Net net = parse_net(slurp(file));
   auto tables = truth_tables(net);
   std::vector<std::string> args = flags;
-  args.push_back("--order");
-  args.push_back(file.string());
+  args.insert(args.end(), {"--order", file.string()});
   Result r = run("circuit", args);
   ASSERT_EQ(r.code, 0) << r.err;
   CircuitReport rep = parse_circuit(r.out);
   ASSERT_EQ(rep.names.size(), net.outputs.size()) << r.out;
 
-  bool reverse = false, sift = false, dfs = false;
-  for (auto& f : flags) {
-    reverse |= f == "--reverse";
-    sift |= f == "--sift";
-    dfs |= f == "--order=dfs";
-  }
+  auto has = [&](const char* f) { return std::count(flags.begin(), flags.end(), f) > 0; };
+  const bool reverse = has("--reverse"), sift = has("--sift"), dfs = has("--order=dfs");
   std::vector<int> built_order;
   for (size_t k = 0; k < net.inputs.size(); k++)
     built_order.push_back(static_cast<int>(reverse ? net.inputs.size() - 1 - k : k));

@@ -147,8 +147,7 @@ TEST_F(Fdd, EqualityMatchesBitPatternsAndTheUnionOfEqualValues) {
     BDD un = bddfalse;
     for (int v = 0; v < 6; v++) fold(un, bdd_and(fdd_ithvar(a, v), fdd_ithvar(b, v)), OP_OR);
     EXPECT_EQ(bdd_and(eq, fdd_domain(a)), un);
-    bdd_delref(un);
-    bdd_delref(eq);
+    for (BDD r : {un, eq}) bdd_delref(r);
   }
   int odd[] = {5, 8};
   fdd_extdomain(odd, 2);  // same width, different sizes
@@ -204,8 +203,7 @@ TEST_F(Fdd, PairsRenameRelationsBetweenDomains) {
   EXPECT_EQ(bdd_replace(rel, p), want);
   EXPECT_EQ(bdd_replace(rel, q), want);
   EXPECT_EQ(bdd_replace(want, back), rel);
-  bdd_delref(rel);
-  bdd_delref(want);
+  for (BDD r : {rel, want}) bdd_delref(r);
 
   int mixed[] = {5, 8, 4};
   fdd_extdomain(mixed, 3);
@@ -304,10 +302,11 @@ TEST_F(Fdd, PrintedPathsListTheAllowedValues) {
   fdd_clearall();
   fdd_extdomain(&five, 1);
   EXPECT_EQ(text(bdd_ithvar(fdd_vars(0)[0])), "<0:1/3/5/7>");
-  testing::internal::CaptureStdout();
-  fdd_printset(bddfalse);
-  fdd_printset(fdd_ithvar(0, 4));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "F<0:4>");
+  EXPECT_EQ(capture_stdout([] {
+              fdd_printset(bddfalse);
+              fdd_printset(fdd_ithvar(0, 4));
+            }),
+            "F<0:4>");
 
   // Random functions over four domains: the printed paths cover exactly
   // the satisfying patterns, once each.
@@ -520,8 +519,7 @@ TEST_F(Fdd, AllocationFailuresLeaveDomainsIntact) {
     return std::string(buf) == "<0:3>";
   }));
   fclose(f);
-  bdd_delref(three);
-  bdd_delref(eq);
+  for (BDD x : {three, eq}) bdd_delref(x);
 }
 
 }  // namespace

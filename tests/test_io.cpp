@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
@@ -58,12 +59,8 @@ std::map<int, unsigned> counted_nodes() {
 }
 
 std::string read_file(const std::string &path) {
-  std::string s;
-  FILE *in = fopen(path.c_str(), "r");
-  if (in == nullptr) return "<unreadable>";
-  for (int c; (c = getc(in)) != EOF;) s += (char)c;
-  fclose(in);
-  return s;
+  std::ifstream in(path, std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<unreadable>";
 }
 
 class IoTest : public ::testing::Test {
@@ -466,10 +463,7 @@ TEST_F(IoTest, FileNamesBadRootsAndStreams) {
 
   const int freenode = bddnodesize - 1;
   ASSERT_TRUE(ISFREE(freenode));
-  FILE *keep = fopen(path, "w");
-  ASSERT_NE(keep, nullptr);
-  fputs("keep", keep);
-  fclose(keep);
+  std::ofstream(path) << "keep";
   for (BDD bad : {-1, -1000, freenode, bddnodesize, bddnodesize + 7, 0x7FFFFFF}) {
     SCOPED_TRACE(bad);
     recorded_errors.clear();

@@ -164,9 +164,8 @@ TEST_F(Kernel, SecondInitRefusedRestartAndTraceFlag) {
 
   bdd_done();
   EXPECT_EQ((V{bdd_isrunning(), bddnodesize, bddmaxnodesize, bddproduced, bddvarnum}), V(5, 0));
-  EXPECT_EQ(bddnodes, nullptr);
-  EXPECT_EQ(bddrefstack, nullptr);
-  EXPECT_EQ(bddvar2level, nullptr);
+  EXPECT_EQ((std::vector<const void *>{bddnodes, bddrefstack, bddvar2level}),
+            std::vector<const void *>(3, nullptr));
   // The trace variable's presence alone sets the flag at start-up.
   for (int traced = 0; traced <= 1; traced++) {
     trace_enable = 0;
@@ -414,19 +413,13 @@ TEST_F(Kernel, CollectionHandlersSeeBothSidesOfEachCollection) {
   EXPECT_EQ(bdd_gbc_hook(bdd_default_gbchandler), record_gbc);
 
   // The default handler prints one line, after the collection only.
-  auto printed = [](const std::function<void()> &fn) {
-    testing::internal::CaptureStdout();
-    fn();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-  };
-  std::string out = printed([] { bdd_gbc(); });
+  std::string out = capture_stdout(bdd_gbc);
   EXPECT_TRUE(std::regex_match(out, std::regex("Garbage collection #3: 1009 nodes / 1003 free / "
                                                "[0-9]+\\.[0-9]s / [0-9]+\\.[0-9]s total\n")))
       << out;
   GbcStat s = {10, 5, (int)CLOCKS_PER_SEC / 2, 3 * (int)CLOCKS_PER_SEC / 2, 3};
-  EXPECT_EQ(printed([&] { bdd_default_gbchandler(1, &s); }), "");
-  EXPECT_EQ(printed([&] { bdd_default_gbchandler(0, &s); }),
+  EXPECT_EQ(capture_stdout([&] { bdd_default_gbchandler(1, &s); }), "");
+  EXPECT_EQ(capture_stdout([&] { bdd_default_gbchandler(0, &s); }),
             "Garbage collection #3: 10 nodes / 5 free / 0.5s / 1.5s total\n");
 }
 
@@ -695,10 +688,7 @@ TEST_F(Kernel, ErrorsHooksAndStatistics) {
   bddcachestats = CacheStats{9, 0, 3, 1, 1, 2, 4};
   snprintf(want, sizeof want, fmt, 9, 3, 1, "0.75", 1, 2, "0.33", 4);
   EXPECT_EQ(capture([](FILE *f) { bdd_fprintstat(f); }), want);
-  testing::internal::CaptureStdout();
-  bdd_printstat();
-  fflush(stdout);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), want);
+  EXPECT_EQ(capture_stdout(bdd_printstat), want);
 
   // Start-up installs the default hooks, shut-down removes them.
   bdd_done();
@@ -712,18 +702,12 @@ TEST_F(Kernel, ErrorsHooksAndStatistics) {
 
 TEST_F(Kernel, DefaultErrorHandlerAborts) {
   start_engine(1000, 100, 2);
-  EXPECT_EXIT(
-      {
-        bdd_error_hook(bdd_default_errhandler);
-        bdd_ithvar(7);
-      },
-      testing::KilledBySignal(SIGABRT), "BDD error: Unknown variable\n");
-  EXPECT_EXIT(
-      {
-        bdd_error_hook(bdd_default_errhandler);
-        bdd_delref(bddnodesize + 3);
-      },
-      testing::KilledBySignal(SIGABRT), "BDD error: Unknown BDD - was not in node table\n");
+  const std::pair<void (*)(), const char *> deaths[] = {
+      {[] { bdd_ithvar(7); }, "BDD error: Unknown variable\n"},
+      {[] { bdd_delref(bddnodesize + 3); }, "BDD error: Unknown BDD - was not in node table\n"}};
+  for (const auto &[call, text] : deaths)
+    EXPECT_EXIT({ bdd_error_hook(bdd_default_errhandler); call(); },
+                testing::KilledBySignal(SIGABRT), text);
   // A code without a message still names itself.
   EXPECT_EXIT(bdd_default_errhandler(-40), testing::KilledBySignal(SIGABRT), "BDD error: .*-40");
   // The parent engine is untouched.

@@ -84,8 +84,7 @@ TEST_P(Ops, ApplyNegationAndIteAgreeWithTruthTables) {
       BDD s = bdd_addref(bdd_apply(g.bdd, f.bdd, op));
       expect_fn(s, tt_apply(g.tt, f.tt, op), "apply swapped");
       expect_fn(bdd_apply(f.bdd, f.bdd, op), tt_apply(f.tt, f.tt, op), "apply self");
-      bdd_delref(r);
-      bdd_delref(s);
+      for (BDD x : {r, s}) bdd_delref(x);
     }
     EXPECT_EQ(bdd_not(n), f.bdd);
     EXPECT_EQ((std::vector<BDD>{bdd_and(f.bdd, g.bdd), bdd_or(f.bdd, g.bdd), bdd_xor(f.bdd, g.bdd),
@@ -144,9 +143,7 @@ TEST_P(Ops, CombinedApplyQuantifyEqualsQuantifiedApply) {
                 bdd_exist(bdd_apply(f.bdd, g.bdd, (op + 1) % 10), set));
       for (BDD b : {plain, ex, al, un}) bdd_delref(b);
     }
-    bdd_delref(set);
-    bdd_delref(f.bdd);
-    bdd_delref(g.bdd);
+    for (BDD t : {set, f.bdd, g.bdd}) bdd_delref(t);
   }
 }
 
@@ -180,8 +177,7 @@ TEST_P(Ops, ReplaceIntoPresentVariableRaisesOrIsRight) {
     } else {
       expect_fn(r, tt_compose_all(f.tt, subst), "replace into variable");
     }
-    bdd_delref(r);
-    bdd_delref(f.bdd);
+    for (BDD t : {r, f.bdd}) bdd_delref(t);
   }
   EXPECT_GT(raised, 0);
   bdd_freepair(p);
@@ -263,10 +259,7 @@ TEST_P(Ops, ConstrainAndSimplifyAgreeWithFOnTheCareSet) {
         std::vector<int> a = tt_support(f.tt), b = tt_support(c.tt);
         EXPECT_TRUE(std::count(a.begin(), a.end(), v) || std::count(b.begin(), b.end(), v));
       }
-    bdd_delref(k);
-    bdd_delref(s);
-    bdd_delref(f.bdd);
-    bdd_delref(c.bdd);
+    for (BDD x : {k, s, f.bdd, c.bdd}) bdd_delref(x);
   }
 }
 
@@ -312,9 +305,7 @@ TEST_P(Ops, SatisfyingCubesImplyTheFunction) {
     EXPECT_EQ((int)fv.size(), N);
     EXPECT_EQ(tt_of(full, N).count(), 1u);
     EXPECT_TRUE(tt_implies(tt_of(full, N), f.tt));
-    bdd_delref(full);
-    bdd_delref(one);
-    bdd_delref(f.bdd);
+    for (BDD x : {full, one, f.bdd}) bdd_delref(x);
   }
 }
 
@@ -334,8 +325,7 @@ TEST_P(Ops, SupportCountsAndAllsatAgreeWithTruthTables) {
     // The support walk leaves no node marked: the walks below see them all.
     BDD s = bdd_addref(bdd_support(f.bdd)), w = makeset(tt_support(f.tt));
     EXPECT_EQ(s, w);
-    bdd_delref(s);
-    bdd_delref(w);
+    for (BDD x : {s, w}) bdd_delref(x);
     double cnt = f.tt.count();
     EXPECT_EQ(bdd_satcount(f.bdd), cnt);
     if (cnt > 0) {
@@ -391,8 +381,7 @@ TEST_P(Ops, SupportCountsAndAllsatAgreeWithTruthTables) {
       }
     }
     for (unsigned a = 0; a < (1u << N); a++) ASSERT_EQ(hits[a], f.tt[a] ? 1 : 0) << "assignment " << a;
-    bdd_delref(f.bdd);
-    bdd_delref(g.bdd);
+    for (BDD x : {f.bdd, g.bdd}) bdd_delref(x);
   }
   EXPECT_EQ(bdd_satcount(1), std::pow(2.0, N));
   EXPECT_EQ(bdd_satcount(bdd_ithvar(3)), std::pow(2.0, N - 1));
@@ -410,8 +399,7 @@ TEST_P(Ops, UnreferencedArgumentsSurviveCollectionsInside) {
     int op1 = (int)(rng() % 10), op2 = (int)(rng() % 10);
     TT want = tt_apply(tt_apply(f.tt, g.tt, op1), h.tt, op2);
     BDD a = bdd_apply(f.bdd, g.bdd, op1);
-    bdd_delref(f.bdd);
-    bdd_delref(g.bdd);
+    for (BDD x : {f.bdd, g.bdd}) bdd_delref(x);
     BDD r = bdd_addref(bdd_apply(a, h.bdd, op2));
     expect_fn(r, want, "apply of an unreferenced result");
     TT w2 = tt_ite(want, h.tt, tt_not(h.tt));
@@ -419,8 +407,7 @@ TEST_P(Ops, UnreferencedArgumentsSurviveCollectionsInside) {
     bdd_delref(h.bdd);
     BDD i = bdd_addref(bdd_ite(r, bdd_not(n), n));
     expect_fn(i, w2, "ite of unreferenced results");
-    bdd_delref(r);
-    bdd_delref(i);
+    for (BDD x : {r, i}) bdd_delref(x);
   }
   bdd_setminfreenodes(oldmin);
 }
@@ -460,8 +447,7 @@ TEST_F(Deep, ComposeAndVecComposeWithFunctionsOverAllVariables) {
     EXPECT_EQ(bdd_compose(f, g, var), 0);
     BDD ng = bdd_addref(bdd_not(g));
     EXPECT_EQ(bdd_compose(f, ng, var), 1);
-    bdd_delref(g);
-    bdd_delref(ng);
+    for (BDD x : {g, ng}) bdd_delref(x);
   }
   // Every x_v becomes x_v xor x_{v+1}: each variable then occurs twice in
   // the parity of all, so the result is false; with not(x_v xor x_{v+1})
@@ -506,28 +492,15 @@ class Errors : public ::testing::Test {
       bdd_call(bdd_apply(r, x, op));
       bdd_call(bdd_apply(x, r, op));
     }
-    bdd_call(bdd_not(r));
-    bdd_call(bdd_ite(r, x, x));
-    bdd_call(bdd_ite(x, r, x));
-    bdd_call(bdd_ite(x, x, r));
-    bdd_call(bdd_exist(r, set));
-    bdd_call(bdd_forall(x, r));
-    bdd_call(bdd_unique(r, set));
-    bdd_call(bdd_appex(r, x, 0, set));
-    bdd_call(bdd_appall(x, r, 1, set));
-    bdd_call(bdd_appuni(x, x, 2, r));
-    bdd_call(bdd_replace(r, p));
-    bdd_call(bdd_compose(r, x, 0));
-    bdd_call(bdd_compose(x, r, 0));
-    bdd_call(bdd_veccompose(r, p));
-    bdd_call(bdd_restrict(r, set));
-    bdd_call(bdd_restrict(x, r));
-    bdd_call(bdd_constrain(r, x));
-    bdd_call(bdd_simplify(x, r));
-    bdd_call(bdd_support(r));
-    bdd_call(bdd_satone(r));
-    bdd_call(bdd_satoneset(r, set, 1));
-    bdd_call(bdd_fullsatone(r));
+    // A braced list runs the calls in order.
+    for (BDD got : {bdd_not(r), bdd_ite(r, x, x), bdd_ite(x, r, x), bdd_ite(x, x, r),
+                    bdd_exist(r, set), bdd_forall(x, r), bdd_unique(r, set),
+                    bdd_appex(r, x, 0, set), bdd_appall(x, r, 1, set), bdd_appuni(x, x, 2, r),
+                    bdd_replace(r, p), bdd_compose(r, x, 0), bdd_compose(x, r, 0),
+                    bdd_veccompose(r, p), bdd_restrict(r, set), bdd_restrict(x, r),
+                    bdd_constrain(r, x), bdd_simplify(x, r), bdd_support(r), bdd_satone(r),
+                    bdd_satoneset(r, set, 1), bdd_fullsatone(r)})
+      bdd_call(got);
     calls += 4;
     EXPECT_EQ(bdd_satcount(r), 0.0);
     EXPECT_EQ(bdd_satcountln(r), 0.0);
@@ -556,26 +529,23 @@ TEST_F(Errors, BadRootsAreRefused) {
 
 TEST_F(Errors, BadOperatorCodes) {
   BDD x = bdd_ithvar(0), y = bdd_ithvar(1);
-  for (int op : {10, 11, -1, 1 << 30}) {
+  // Every call (a braced list runs them in order) returns false and the
+  // calls together raise `codes`.
+  auto refused = [](const std::vector<BDD> &got, const std::vector<int> &codes) {
+    EXPECT_EQ(got, std::vector<BDD>(got.size(), 0));
+    EXPECT_EQ(recorded_errors, codes);
     recorded_errors.clear();
-    EXPECT_EQ(bdd_apply(x, y, op), 0);
-    EXPECT_EQ(bdd_appex(x, y, op, y), 0);
-    EXPECT_EQ(bdd_appall(x, y, op, y), 0);
-    EXPECT_EQ(bdd_appuni(x, y, op, y), 0);
-    EXPECT_EQ(recorded_errors, std::vector<int>(4, BDD_ERR_OP));
-  }
+  };
   recorded_errors.clear();
-  EXPECT_EQ(bdd_compose(x, y, 4), 0);
-  EXPECT_EQ(bdd_compose(x, y, -1), 0);
-  EXPECT_EQ(recorded_errors, std::vector<int>(2, BDD_ERR_UNKNOWN_VAR));
-  recorded_errors.clear();
-  EXPECT_EQ(bdd_satoneset(x, y, 2), 0);
-  EXPECT_EQ(recorded_errors, std::vector<int>(1, BDD_ERR_ILLBDD));
-  recorded_errors.clear();
+  for (int op : {10, 11, -1, 1 << 30})
+    refused({bdd_apply(x, y, op), bdd_appex(x, y, op, y), bdd_appall(x, y, op, y),
+             bdd_appuni(x, y, op, y)},
+            std::vector<int>(4, BDD_ERR_OP));
+  refused({bdd_compose(x, y, 4), bdd_compose(x, y, -1)}, std::vector<int>(2, BDD_ERR_UNKNOWN_VAR));
+  refused({bdd_satoneset(x, y, 2)}, {BDD_ERR_ILLBDD});
   EXPECT_EQ(varset2vartable(1), BDD_ERR_VARSET);
   EXPECT_EQ(varset2svartable(0), BDD_ERR_VARSET);
-  EXPECT_EQ(bdd_replace(x, nullptr), 0);
-  EXPECT_EQ(recorded_errors, (std::vector<int>{BDD_ERR_VARSET, BDD_ERR_VARSET, BDD_ERR_RANGE}));
+  refused({bdd_replace(x, nullptr)}, {BDD_ERR_VARSET, BDD_ERR_VARSET, BDD_ERR_RANGE});
 }
 
 TEST_F(Errors, EmptySetsAreNoErrors) {
@@ -602,13 +572,10 @@ TEST_F(Errors, StoppedEngine) {
   bdd_done();
   recorded_errors.clear();
   bdd_error_hook(record_errors);
-  EXPECT_EQ(bdd_apply(0, 1, 0), 0);
-  EXPECT_EQ(bdd_not(1), 0);
-  EXPECT_EQ(bdd_ite(1, 0, 1), 0);
-  EXPECT_EQ(bdd_exist(1, 1), 0);
-  EXPECT_EQ(bdd_support(1), 0);
   EXPECT_EQ(bdd_satcount(1), 0.0);
-  EXPECT_EQ(bdd_nodecount(0), BDD_ERR_RUNNING);
+  EXPECT_EQ((std::vector<BDD>{bdd_apply(0, 1, 0), bdd_not(1), bdd_ite(1, 0, 1), bdd_exist(1, 1),
+                              bdd_support(1), bdd_nodecount(0)}),
+            (std::vector<BDD>{0, 0, 0, 0, 0, BDD_ERR_RUNNING}));
   EXPECT_EQ(recorded_errors, std::vector<int>(7, BDD_ERR_RUNNING));
   bdd_error_hook(nullptr);
   EXPECT_EQ(bdd_setcacheratio(2), 0);  // not stored before start-up
@@ -663,8 +630,7 @@ TEST(NodeLimit, ExhaustionIsReportedAndTheEngineRecovers) {
     Formula g = random_formula(again, N, 5);
     BDD r = bdd_appex(f.bdd, g.bdd, OP_AND, bdd_ithvar(it % N));
     EXPECT_EQ(tt_of(r, N), tt_quant(tt_apply(f.tt, g.tt, OP_AND), {it % N}, 0));
-    bdd_delref(f.bdd);
-    bdd_delref(g.bdd);
+    for (BDD t : {f.bdd, g.bdd}) bdd_delref(t);
   }
   EXPECT_TRUE(recorded_errors.empty());
   EXPECT_EQ(bdderrorcond, 0);
@@ -703,8 +669,7 @@ TEST(CacheFailure, NestedCreationAbandonsTheOperation) {
   EXPECT_EQ(tt_of(r, 6), tt_quant(tt_apply(tt_of(f, 6), tt_var(6, 5), 0), {0, 4}, 0));
   EXPECT_TRUE(recorded_errors.empty());
   bddcache_failafter = -1;
-  bdd_delref(f);
-  bdd_delref(set);
+  for (BDD x : {f, set}) bdd_delref(x);
   bdd_done();
 }
 
@@ -719,8 +684,7 @@ TEST(CacheFailure, QuantifierTableLostOnGrowthIsRebuilt) {
   BDD cube = bdd_addref(bdd_and(bdd_ithvar(7), bdd_nithvar(5)));
   EXPECT_EQ(bdd_restrict(f, cube), bdd_ithvar(6));
   EXPECT_TRUE(recorded_errors.empty());
-  bdd_delref(f);
-  bdd_delref(cube);
+  for (BDD x : {f, cube}) bdd_delref(x);
   bdd_done();
 }
 

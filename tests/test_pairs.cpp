@@ -87,17 +87,17 @@ TEST_F(Pairs, ArrayFormsStopAtTheFirstError) {
   EXPECT_EQ(bdd_setbddpairs(p, bolds, gs, 3), BDD_ERR_ILLBDD);
   EXPECT_EQ(p->result[bddvar2level[3]], g);
   EXPECT_EQ(p->result[bddvar2level[4]], bdd_ithvar(4));
-  EXPECT_EQ(bdd_setbddpair(p, 6, g), BDD_ERR_UNKNOWN_VAR);
-  EXPECT_EQ(bdd_setpair(p, -1, 0), BDD_ERR_UNKNOWN_VAR);
-  EXPECT_EQ(bdd_setpair(p, 0, 6), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(
+      (std::vector<int>{bdd_setbddpair(p, 6, g), bdd_setpair(p, -1, 0), bdd_setpair(p, 0, 6)}),
+      std::vector<int>(3, BDD_ERR_UNKNOWN_VAR));
   EXPECT_EQ(recorded_errors, (std::vector<int>{BDD_ERR_ILLBDD, BDD_ERR_UNKNOWN_VAR, BDD_ERR_UNKNOWN_VAR,
                                                BDD_ERR_UNKNOWN_VAR}));
   recorded_errors.clear();
   // Null tables and empty arrays are accepted and ignored.
-  EXPECT_EQ(bdd_setpair(nullptr, 0, 1), 0);
-  EXPECT_EQ(bdd_setbddpair(nullptr, 0, g), 0);
-  EXPECT_EQ(bdd_setpairs(p, olds, news, 0), 0);
-  EXPECT_EQ(bdd_setbddpairs(nullptr, bolds, gs, 3), 0);
+  EXPECT_EQ((std::vector<int>{bdd_setpair(nullptr, 0, 1), bdd_setbddpair(nullptr, 0, g),
+                              bdd_setpairs(p, olds, news, 0),
+                              bdd_setbddpairs(nullptr, bolds, gs, 3)}),
+            std::vector<int>(4, 0));
   bdd_freepair(nullptr);
   // The table holds a reference on g: it survives a collection even
   // after the caller lets go.
@@ -121,10 +121,7 @@ TEST_F(Pairs, IdsAreRenumberedBeforeTheyOverflowTheTags) {
   // The next identifier renumbers the registry, newest first, and
   // returns the count.
   EXPECT_EQ(update_pairsid(), 4);
-  EXPECT_EQ(d->id, 0);
-  EXPECT_EQ(c->id, 1);
-  EXPECT_EQ(b->id, 2);
-  EXPECT_EQ(a->id, 3);
+  EXPECT_EQ((std::vector<int>{d->id, c->id, b->id, a->id}), (std::vector<int>{0, 1, 2, 3}));
   // Every cache was emptied: a (now id 3) must not get b's old answer
   // (the operator caches keep their first key word complemented, so an
   // empty entry starts with 0)...
@@ -142,8 +139,7 @@ TEST_F(Pairs, IdsAreRenumberedBeforeTheyOverflowTheTags) {
   EXPECT_EQ(d->id, 5);
   EXPECT_EQ(bdd_replace(f, d), bdd_and(bdd_ithvar(0), bdd_ithvar(3)));
   for (bddPair *p : {a, b, c, d}) bdd_freepair(p);
-  bdd_delref(f);
-  bdd_delref(want);
+  for (BDD x : {f, want}) bdd_delref(x);
 }
 
 TEST_F(Pairs, TablesGrowWithTheVariableCount) {

@@ -36,13 +36,10 @@ void check_canonical(const std::vector<BDD> &roots) {
   for (BDD n : seen) {
     BDD lo = bdd_low(n), hi = bdd_high(n);
     ASSERT_NE(lo, hi) << "redundant node " << n;
-    int lev = bdd_var2level(bdd_var(n));
-    if (lo > 1) {
-      ASSERT_LT(lev, bdd_var2level(bdd_var(lo))) << "order broken at " << n;
-    }
-    if (hi > 1) {
-      ASSERT_LT(lev, bdd_var2level(bdd_var(hi))) << "order broken at " << n;
-    }
+    for (BDD c : {lo, hi})
+      if (c > 1) {
+        ASSERT_LT(bdd_var2level(bdd_var(n)), bdd_var2level(bdd_var(c))) << "order broken at " << n;
+      }
     ASSERT_TRUE(triples.insert({bdd_var(n), lo, hi}).second) << "duplicate node " << n;
   }
 }
@@ -92,8 +89,7 @@ BDD equality(int n) {
   for (int i = 0; i < n; i++) {
     BDD e = bdd_addref(bdd_biimp(bdd_ithvar(i), bdd_ithvar(n + i)));
     BDD t = bdd_addref(bdd_and(r, e));
-    bdd_delref(e);
-    bdd_delref(r);
+    for (BDD x : {e, r}) bdd_delref(x);
     r = t;
   }
   return r;
@@ -123,14 +119,32 @@ void check_blocks(BddTree *t, bool lists_in_level_order = true) {
     ASSERT_EQ((int)vars.size(), n);
     ASSERT_EQ(*vars.begin(), b->first);
     ASSERT_EQ(*vars.rbegin(), b->last);
-    if (b->next != nullptr && lists_in_level_order) {
-      ASSERT_LT(bdd_var2level(b->seq[n - 1]), bdd_var2level(b->next->seq[0]));
-    }
     if (b->next != nullptr) {
+      if (lists_in_level_order) {
+        ASSERT_LT(bdd_var2level(b->seq[n - 1]), bdd_var2level(b->next->seq[0]));
+      }
       ASSERT_EQ(b->next->prev, b);
     }
     check_blocks(b->child, lists_in_level_order);
   }
+}
+
+// The constants and both literals of variables from..to-1: children for
+// filler nodes that no exchange above them can reuse.
+std::vector<BDD> literals(int from, int to) {
+  std::vector<BDD> deep{bddfalse, bddtrue};
+  for (int v = from; v < to; v++) deep.insert(deep.end(), {bdd_ithvar(v), bdd_nithvar(v)});
+  return deep;
+}
+
+// Referenced nodes on level lev, one over each ordered pair of distinct
+// nodes of `below`, until two free slots are left.
+std::vector<BDD> fill_level(unsigned lev, const std::vector<BDD> &below) {
+  std::vector<BDD> made;
+  for (size_t i = 0; i < below.size() && bddfreenum > 2; i++)
+    for (size_t j = 0; j < below.size() && bddfreenum > 2; j++)
+      if (i != j) made.push_back(bdd_addref(bdd_makenode(lev, below[i], below[j])));
+  return made;
 }
 
 std::vector<int> list_ids(BddTree *t) {
@@ -147,7 +161,7 @@ void rec_gbc(int pre, GbcStat *) { events.push_back(pre ? "G1" : "G0"); }
 class Reorder : public ::testing::Test {
  protected:
   void TearDown() override {
-    bdd_done();
+    if (bdd_isrunning()) bdd_done();
     events.clear();
   }
 };
@@ -218,8 +232,7 @@ TEST_F(Reorder, IndependentVariablesSwapWithoutNodeWork) {
   EXPECT_EQ(bdd_high(a), a_hi);
   EXPECT_EQ(bdd_low(b), b_lo);
   EXPECT_EQ(oracle::tt_of(a, 4), oracle::tt_apply(oracle::tt_var(4, 0), oracle::tt_var(4, 1), 0));
-  bdd_delref(a);
-  bdd_delref(b);
+  for (BDD r : {a, b}) bdd_delref(r);
 }
 
 // ---- explicit orders -------------------------------------------------------------
@@ -267,12 +280,9 @@ TEST_P(ReorderMethod, PreservesFunctionsAndBlockStructure) {
   start_engine(50000, 2000, 10);
   // Nested blocks: {0..3 not fixed: {0,1} {2,3}}, {4..5 fixed: {4} {5}},
   // singletons 6..9.
-  ASSERT_EQ(bdd_intaddvarblock(0, 3, 0), 0);
-  ASSERT_EQ(bdd_intaddvarblock(0, 1, 0), 1);
-  ASSERT_EQ(bdd_intaddvarblock(2, 3, 0), 2);
-  ASSERT_EQ(bdd_intaddvarblock(4, 5, 1), 3);
-  ASSERT_EQ(bdd_intaddvarblock(4, 4, 1), 4);
-  ASSERT_EQ(bdd_intaddvarblock(5, 5, 1), 5);
+  const int blocks[][3] = {{0, 3, 0}, {0, 1, 0}, {2, 3, 0}, {4, 5, 1}, {4, 4, 1}, {5, 5, 1}};
+  for (int i = 0; i < 6; i++)
+    ASSERT_EQ(bdd_intaddvarblock(blocks[i][0], blocks[i][1], blocks[i][2]), i);
   for (int v = 6; v < 10; v++) bdd_intaddvarblock(v, v, 0);
   Pool p = random_pool(rng, 10, 30, 7);
   for (int round = 0; round < 4; round++) {
@@ -323,7 +333,6 @@ TEST_F(Reorder, StrategiesShrinkASeparatedEquality) {
     bdd_delref(f);
     bdd_done();
   }
-  start_engine(100, 100, 1);  // for TearDown
 }
 
 TEST_F(Reorder, Win2MovesAnIndifferentBlockToTheEnd) {
@@ -357,7 +366,6 @@ TEST_F(Reorder, FixedParentKeepsChildOrderButGrandchildrenMove) {
     bdd_delref(f);
     bdd_done();
   }
-  start_engine(100, 100, 1);
 }
 
 TEST_F(Reorder, NoBlocksOrUnknownMethodStillRunsButMovesNothing) {
@@ -376,7 +384,6 @@ TEST_F(Reorder, NoBlocksOrUnknownMethodStillRunsButMovesNothing) {
     p.release();
     bdd_done();
   }
-  start_engine(100, 100, 1);
 }
 
 // ---- external counts after a run ----------------------------------------------------
@@ -400,10 +407,7 @@ TEST_F(Reorder, RootsReleasedAfterReorderingAreCollected) {
   EXPECT_EQ(REFCOUNT(inner), 2u);
   EXPECT_EQ(REFCOUNT(outer), 1u);
   EXPECT_EQ(REFCOUNT(other), 1u);
-  bdd_delref(outer);
-  bdd_delref(other);
-  bdd_delref(inner);
-  bdd_delref(inner);
+  for (BDD x : {outer, other, inner, inner}) bdd_delref(x);
   EXPECT_EQ(live_nodes(), empty) << "a released root survived";
   EXPECT_TRUE(recorded_errors.empty());
 }
@@ -515,9 +519,7 @@ TEST_F(Reorder, GainMatchesTheLiveCounts) {
   int after = bdd_getnodenum();
   EXPECT_EQ(live_nodes(), after) << "the run left garbage";
   EXPECT_EQ(bdd_reorder_gain(), 100 * (before - after) / before);
-  bdd_delref(f);
-  bdd_delref(inner1);
-  bdd_delref(inner2);
+  for (BDD x : {f, inner1, inner2}) bdd_delref(x);
 }
 
 // Roots for the probe below: the held BDDs and every variable node.
@@ -597,29 +599,22 @@ TEST_F(Reorder, PassFiguresMatchLiveCountsWithNestedRoots) {
 
 TEST_F(Reorder, SettingsAndLookups) {
   start_engine(1000, 100, 5);
-  EXPECT_EQ(bdd_getreorder_method(), REORDER_NONE);
-  EXPECT_EQ(bdd_getreorder_times(), 0);
-  EXPECT_EQ(bdd_autoreorder(REORDER_WIN3), REORDER_NONE);
-  EXPECT_EQ(bdd_getreorder_times(), -1);
-  EXPECT_EQ(bdd_autoreorder_times(42, 7), REORDER_WIN3);
-  EXPECT_EQ(bdd_getreorder_method(), 42);
-  EXPECT_EQ(bdd_getreorder_times(), 7);
-  EXPECT_EQ(bdd_reorder_verbose(3), 0);
-  EXPECT_EQ(bdd_reorder_verbose(0), 3);
+  // Calls in a braced list run in order: each setter hands back the old value.
+  EXPECT_EQ((std::vector<int>{bdd_getreorder_method(), bdd_getreorder_times(),
+                              bdd_autoreorder(REORDER_WIN3), bdd_getreorder_times(),
+                              bdd_autoreorder_times(42, 7), bdd_getreorder_method(),
+                              bdd_getreorder_times(), bdd_reorder_verbose(3),
+                              bdd_reorder_verbose(0)}),
+            (std::vector<int>{REORDER_NONE, 0, REORDER_NONE, -1, REORDER_WIN3, 42, 7, 0, 3}));
 
-  bddsizehandler probe = bdd_reorder_probe(nullptr);
-  EXPECT_EQ(probe, &bdd_getnodenum);
   EXPECT_EQ(bdd_reorder_probe(nullptr), &bdd_getnodenum);
-
-  bddinthandler h = bdd_reorder_hook(nullptr);
-  EXPECT_EQ(h, &bdd_default_reohandler);
-  EXPECT_EQ(bdd_reorder_hook(h), nullptr);
-
-  EXPECT_EQ(bdd_var2level(4), 4);
-  EXPECT_EQ(bdd_level2var(0), 0);
-  EXPECT_EQ(bdd_var2level(5), BDD_ERR_UNKNOWN_VAR);
-  EXPECT_EQ(bdd_level2var(5), BDD_ERR_UNKNOWN_VAR);
-  EXPECT_EQ(bdd_level2var(-1), BDD_ERR_UNKNOWN_VAR);
+  EXPECT_EQ(bdd_reorder_probe(nullptr), &bdd_getnodenum);
+  EXPECT_EQ(bdd_reorder_hook(nullptr), &bdd_default_reohandler);
+  EXPECT_EQ(bdd_reorder_hook(bdd_default_reohandler), nullptr);
+  const int E = BDD_ERR_UNKNOWN_VAR;
+  EXPECT_EQ((std::vector<int>{bdd_var2level(4), bdd_level2var(0), bdd_var2level(5),
+                              bdd_level2var(5), bdd_level2var(-1)}),
+            (std::vector<int>{4, 0, E, E, E}));
   EXPECT_EQ(recorded_errors.size(), 3u);
 }
 
@@ -660,15 +655,10 @@ TEST_F(Reorder, DefaultHookTrace) {
   start_engine(10000, 100, 12);
   BDD f = equality(6);
   bdd_varblockall();
-  testing::internal::CaptureStdout();
-  bdd_reorder(REORDER_SIFT);
-  std::string quiet = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(quiet, "");
+  EXPECT_EQ(capture_stdout([] { bdd_reorder(REORDER_SIFT); }), "");
   bdd_reorder_verbose(1);
   int before = live_nodes();
-  testing::internal::CaptureStdout();
-  bdd_reorder(REORDER_WIN2);
-  std::string out = testing::internal::GetCapturedStdout();
+  std::string out = capture_stdout([] { bdd_reorder(REORDER_WIN2); });
   char expect[100];
   snprintf(expect, sizeof expect, "Start reordering\nEnd reordering. Went from %d to %d nodes (",
            before, bdd_getnodenum());
@@ -683,15 +673,12 @@ TEST_F(Reorder, SiftTraceHasOneGroupPerBlock) {
   bdd_varblockall();
   bdd_reorder_hook(nullptr);
   bdd_reorder_verbose(2);
-  testing::internal::CaptureStdout();
-  bdd_reorder(REORDER_SIFT);
-  std::string out = testing::internal::GetCapturedStdout();
-  size_t groups = 0;
-  for (size_t p = out.find("Sift "); p != std::string::npos; p = out.find("Sift ", p + 1)) groups++;
-  EXPECT_EQ(groups, 3u) << out;
-  size_t ends = 0;
-  for (size_t p = out.find("\n> "); p != std::string::npos; p = out.find("\n> ", p + 1)) ends++;
-  EXPECT_EQ(ends, 3u) << out;
+  std::string out = capture_stdout([] { bdd_reorder(REORDER_SIFT); });
+  for (const char *mark : {"Sift ", "\n> "}) {  // a head and an end per group
+    size_t k = 0;
+    for (size_t p = out.find(mark); p != std::string::npos; p = out.find(mark, p + 1)) k++;
+    EXPECT_EQ(k, 3u) << out;
+  }
   bdd_delref(f);
 }
 
@@ -757,34 +744,23 @@ TEST_F(Reorder, ExhaustionDuringSetVarOrderLeavesEverythingIntact) {
   EXPECT_TRUE(recorded_errors.empty());
   EXPECT_EQ(current_order(), separated);
   EXPECT_TRUE(is_equality(f, n));
-  bdd_delref(f);
-  bdd_delref(g);
+  for (BDD x : {f, g}) bdd_delref(x);
 }
 
 TEST_F(Reorder, ExhaustionDuringSwapVarIsRefused) {
   start_engine(500, 100, 6);
   BDD f = bdd_addref(bdd_and(bdd_biimp(bdd_ithvar(0), bdd_ithvar(1)), bdd_ithvar(5)));
+  auto check_f = [f] {
+    for (unsigned a = 0; a < 64; a++)
+      ASSERT_EQ(oracle::bdd_eval(f, a), (((a & 1) != 0) == ((a & 2) != 0)) && ((a & 32) != 0));
+  };
   ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
   // Fill the table with referenced nodes on the top level, so that moving
   // variable 0 down needs nodes that cannot be had.
-  std::vector<BDD> deep{bddfalse, bddtrue};
-  for (int v = 2; v < 6; v++) {
-    deep.push_back(bdd_ithvar(v));
-    deep.push_back(bdd_nithvar(v));
-  }
   // Top-level nodes over level-1 children only: the exchange needs new
   // top-variable nodes over the deep ones, none of which exist.
-  std::vector<BDD> filler;
-  std::vector<BDD> lower;
-  for (BDD a : deep)
-    for (BDD b : deep)
-      if (a != b && bddfreenum > 2) {
-        filler.push_back(bdd_addref(bdd_makenode(1, a, b)));
-        lower.push_back(filler.back());
-      }
-  for (size_t i = 0; i < lower.size() && bddfreenum > 2; i++)
-    for (size_t j = 0; j < lower.size() && bddfreenum > 2; j++)
-      if (i != j) filler.push_back(bdd_addref(bdd_makenode(0, lower[i], lower[j])));
+  std::vector<BDD> filler = fill_level(1, literals(2, 6)), top = fill_level(0, filler);
+  filler.insert(filler.end(), top.begin(), top.end());
   ASSERT_LE(bddfreenum, 2);
   ASSERT_TRUE(recorded_errors.empty());
   int before = live_nodes();
@@ -794,8 +770,7 @@ TEST_F(Reorder, ExhaustionDuringSwapVarIsRefused) {
   EXPECT_EQ(recorded_errors, std::vector<int>{BDD_ERR_NODENUM});
   EXPECT_EQ(current_order(), order0);
   EXPECT_EQ(live_nodes(), before);
-  for (unsigned a = 0; a < 64; a++)
-    ASSERT_EQ(oracle::bdd_eval(f, a), (((a & 1) != 0) == ((a & 2) != 0)) && ((a & 32) != 0));
+  check_f();
   for (BDD r : filler) ASSERT_LE(bdd_var(r), 1);
   // Released filler makes room: the same swap now succeeds.
   for (BDD r : filler) bdd_delref(r);
@@ -803,8 +778,7 @@ TEST_F(Reorder, ExhaustionDuringSwapVarIsRefused) {
   EXPECT_EQ(bdd_swapvar(0, 5), 0);
   EXPECT_EQ(bdd_var2level(0), 5);
   EXPECT_EQ(bdd_var2level(5), 0);
-  for (unsigned a = 0; a < 64; a++)
-    ASSERT_EQ(oracle::bdd_eval(f, a), (((a & 1) != 0) == ((a & 2) != 0)) && ((a & 32) != 0));
+  check_f();
   bdd_delref(f);
 }
 
@@ -815,18 +789,7 @@ TEST_F(Reorder, ExhaustionInsideABlockMoveIsUndone) {
   // exchange must be taken back so both blocks stay whole.
   start_engine(500, 100, 8);
   ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
-  std::vector<BDD> deep{bddfalse, bddtrue};
-  for (int v = 3; v < 8; v++) {
-    deep.push_back(bdd_ithvar(v));
-    deep.push_back(bdd_nithvar(v));
-  }
-  std::vector<BDD> mid, top;
-  for (BDD a : deep)
-    for (BDD b : deep)
-      if (a != b) mid.push_back(bdd_addref(bdd_makenode(2, a, b)));
-  for (size_t i = 0; i < mid.size() && bddfreenum > 2; i++)
-    for (size_t j = 0; j < mid.size() && bddfreenum > 2; j++)
-      if (i != j) top.push_back(bdd_addref(bdd_makenode(0, mid[i], mid[j])));
+  const std::vector<BDD> top = fill_level(0, fill_level(2, literals(3, 8)));
   ASSERT_LE(bddfreenum, 2);
   ASSERT_TRUE(recorded_errors.empty());
   std::vector<TT> tts;

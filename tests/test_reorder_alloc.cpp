@@ -25,7 +25,6 @@ namespace {
 std::vector<std::string> events;
 void rec_reorder(int pre) { events.push_back(pre ? "R1" : "R0"); }
 
-
 void check_contiguous(BddTree *t) {
   for (; t != nullptr; t = t->next) {
     int top = bdd_var2level(t->seq[0]);

@@ -5,10 +5,13 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Collections;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Random;
 import java.util.Set;
+import java.util.stream.Collectors;
+import java.util.stream.IntStream;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
@@ -50,16 +53,8 @@ class OperatorsTest {
     }
 
     int[] randomVars() {
-        List<Integer> vs = new ArrayList<>();
-        for (int v = 0; v < N; v++) {
-            if (rnd.nextInt(3) == 0) {
-                vs.add(v);
-            }
-        }
-        if (vs.isEmpty()) {
-            vs.add(rnd.nextInt(N));
-        }
-        return vs.stream().mapToInt(Integer::intValue).toArray();
+        int[] vs = IntStream.range(0, N).filter(v -> rnd.nextInt(3) == 0).toArray();
+        return vs.length > 0 ? vs : new int[] {rnd.nextInt(N)};
     }
 
     @Test
@@ -106,22 +101,15 @@ class OperatorsTest {
             assertEquals(a.apply(b, op).quant(vars, 2), tt(k(A.applyUni(B, op, set))));
 
             // Substitution: a random permutation, random functions, one variable.
-            List<Integer> perm = new ArrayList<>();
-            for (int v = 0; v < N; v++) {
-                perm.add(v);
-            }
-            java.util.Collections.shuffle(perm, rnd);
+            List<Integer> perm = IntStream.range(0, N).boxed().collect(Collectors.toList());
+            Collections.shuffle(perm, rnd);
             int[] ids = {0, 1, 2, 3, 4};
             CorvaneBDDPairing p = f.makePair(ids, perm.stream().mapToInt(Integer::intValue).toArray());
             TT[] subst = new TT[N];
-            for (int v = 0; v < N; v++) {
-                subst[v] = TT.var(N, perm.get(v));
-            }
+            Arrays.setAll(subst, u -> TT.var(N, perm.get(u)));
             assertEquals(a.compose(subst), tt(k(A.replace(p))));
             CorvaneBDD[] fs = new CorvaneBDD[vars.length];
-            for (int v = 0; v < N; v++) {
-                subst[v] = TT.var(N, v);
-            }
+            Arrays.setAll(subst, u -> TT.var(N, u));
             for (int i = 0; i < vars.length; i++) {
                 subst[vars[i]] = TT.random(rnd, N);
                 fs[i] = k(subst[vars[i]].build(f));
@@ -131,9 +119,7 @@ class OperatorsTest {
             assertEquals(a.compose(subst), tt(k(A.veccompose(p))));
             p.free();
             int v = rnd.nextInt(N);
-            for (int u = 0; u < N; u++) {
-                subst[u] = u == v ? b : TT.var(N, u);
-            }
+            Arrays.setAll(subst, u -> u == v ? b : TT.var(N, u));
             assertEquals(a.compose(subst), tt(k(A.compose(B, v))));
 
             // Restriction and generalised cofactors.
@@ -148,20 +134,12 @@ class OperatorsTest {
                 assertEquals(a.apply(c, Op.AND), tt(k(A.constrain(C))).apply(c, Op.AND));
                 assertEquals(a.apply(c, Op.AND), tt(k(A.simplify(C))).apply(c, Op.AND));
             }
-            List<Integer> dep = new ArrayList<>();
-            for (int u = 0; u < N; u++) {
-                if (a.dependsOn(u)) {
-                    dep.add(u);
-                }
-            }
-            int[] depv = dep.stream().mapToInt(Integer::intValue).toArray();
+            int[] depv = IntStream.range(0, N).filter(a::dependsOn).toArray();
             CorvaneBDD support = k(A.support());
             assertEquals(depv.length == 0 ? k(f.one()) : k(f.makeSet(depv)), support);
 
             checkAssignmentsAndCounts(a, A);
-            for (CorvaneBDD m : made) {
-                m.free();
-            }
+            made.forEach(CorvaneBDD::free);
             made.clear();
         }
     }

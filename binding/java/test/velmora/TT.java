@@ -25,11 +25,8 @@ final class TT {
     }
 
     void set(int a, boolean v) {
-        if (v) {
-            w[a >>> 6] |= 1L << (a & 63);
-        } else {
-            w[a >>> 6] &= ~(1L << (a & 63));
-        }
+        long bit = 1L << (a & 63);
+        w[a >>> 6] = v ? w[a >>> 6] | bit : w[a >>> 6] & ~bit;
     }
 
     static TT of(int n, java.util.function.IntPredicate f) {
@@ -95,9 +92,7 @@ final class TT {
         return of(n, a -> {
             int b = 0;
             for (int v = 0; v < n; v++) {
-                if (subst[v].get(a)) {
-                    b |= 1 << v;
-                }
+                b |= subst[v].get(a) ? 1 << v : 0;
             }
             return get(b);
         });
@@ -108,11 +103,7 @@ final class TT {
     }
 
     int count() {
-        int c = 0;
-        for (long x : w) {
-            c += Long.bitCount(x);
-        }
-        return c;
+        return (int) Arrays.stream(w).map(Long::bitCount).sum();
     }
 
     boolean implies(TT o) {
@@ -121,15 +112,8 @@ final class TT {
 
     @Override
     public boolean equals(Object o) {
-        if (!(o instanceof TT) || ((TT) o).n != n) {
-            return false;
-        }
-        for (int a = 0; a < size(); a++) {
-            if (get(a) != ((TT) o).get(a)) {
-                return false;
-            }
-        }
-        return true;
+        // Bits past size() are never set, so whole words compare.
+        return o instanceof TT && ((TT) o).n == n && Arrays.equals(w, ((TT) o).w);
     }
 
     @Override
