@@ -782,6 +782,23 @@ TEST_F(Reorder, ExhaustionDuringSwapVarIsRefused) {
   bdd_delref(f);
 }
 
+// Moving variable 0 down to level 3 first passes variable 1, which it never
+// meets (a free exchange), then needs nodes to pass variable 2 that the full
+// table cannot give: the exchange already made must be taken back too.
+TEST_F(Reorder, ExhaustionAfterAFreeExchangeOfASwapTakesItBack) {
+  start_engine(500, 100, 8);
+  ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
+  const std::vector<BDD> top = fill_level(0, fill_level(2, literals(3, 8)));
+  ASSERT_LE(bddfreenum, 2);
+  std::vector<TT> tts;
+  for (BDD r : top) tts.push_back(oracle::tt_of(r, 8));
+  const int before = live_nodes();
+  EXPECT_EQ(bdd_swapvar(0, 3), BDD_ERR_NODENUM);
+  EXPECT_EQ(current_order(), identity_order(8));
+  EXPECT_EQ(live_nodes(), before);
+  for (size_t k = 0; k < top.size(); k++) ASSERT_EQ(oracle::tt_of(top[k], 8), tts[k]);
+}
+
 TEST_F(Reorder, ExhaustionInsideABlockMoveIsUndone) {
   // Blocks {0,1} and {2,3}. Moving the first below the second starts with
   // the free exchange of 1 and 2 (they never meet), then needs many nodes
