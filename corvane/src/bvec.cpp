@@ -386,19 +386,26 @@ Bvec bvec_sub(Bvec l, Bvec r) {
   return addsub(l, r, true);
 }
 
+/* The two registers of a shift-and-add product of width w: the sum, all
+ * zeros, and the multiplicand widened to w.  False (nothing kept) when
+ * either cannot be had. */
+static bool start_product(int w, const Bvec &factor, Bvec *res, Bvec *addend) {
+  *res = vec_const(w, 0);
+  *addend = coerce_core(w, factor);
+  if (!lost(*res, w) && !lost(*addend, w)) return true;
+  free(res->bits);
+  vec_release(*addend);
+  return false;
+}
+
 /* Shift-and-add over the bits of c read modulo 2^width, so a negative
  * factor gives the two's-complement product instead of recursing on a
  * shift that never reaches 0. */
 Bvec bvec_mulfixed(Bvec e, int c) {
   if (vec_check(e) < 0 || e.nbits == 0) return EMPTY;
   const int n = e.nbits;
-  Bvec res = vec_const(n, 0);
-  Bvec addend = coerce_core(n, e);
-  if (lost(res, n) || lost(addend, n)) {
-    free(res.bits);
-    vec_release(addend);
-    return EMPTY;
-  }
+  Bvec res, addend;
+  if (!start_product(n, e, &res, &addend)) return EMPTY;
   for (int i = 0; i < n; i++) {
     /* bit i of c sign-extended; none left means the sum is complete */
     if (c >= 0 && (i >= 31 || (c >> i) == 0)) break;
@@ -418,13 +425,8 @@ Bvec bvec_mul(Bvec l, Bvec r) {
   if (vec_check2(l, r) < 0 || l.nbits == 0 || r.nbits == 0) return EMPTY;
   if ((long long)l.nbits + r.nbits > INT_MAX) return bdd_error(BVEC_ERR_SIZE), EMPTY;
   const int w = l.nbits + r.nbits;
-  Bvec res = vec_const(w, 0);
-  Bvec addend = coerce_core(w, l);
-  if (lost(res, w) || lost(addend, w)) {
-    free(res.bits);
-    vec_release(addend);
-    return EMPTY;
-  }
+  Bvec res, addend;
+  if (!start_product(w, l, &res, &addend)) return EMPTY;
   for (int n = 0; n < r.nbits; n++) {
     Bvec added = addsub(res, addend, false);
     if (added.bits == NULL) {

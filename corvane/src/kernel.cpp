@@ -525,6 +525,54 @@ static inline unsigned sweep_bucket(int n) {
 // the bucket head (anywhere in the table) is in cache when it is linked.
 enum { SWEEP_AHEAD = 16 };
 
+// Bucket of a live node, or NOT_LIVE for a free slot.
+static inline unsigned rehash_bucket(int n) {
+  if (ISFREE(n)) return NOT_LIVE;
+  return NODEHASH(LEVEL(n), LOW(n), HIGH(n));
+}
+
+// Rebuilds every chain and the free list in one pass downwards, so the free
+// list comes out ascending and every chain lists its nodes in ascending
+// order.  The collector (collect) keeps the marked nodes, clearing their
+// marks, and frees the rest; the rehash keeps every node that is not free.
+// Buckets are worked out SWEEP_AHEAD nodes early and their heads fetched
+// meanwhile: a node's bucket depends only on its words 2 and 3 and its
+// mark, which stay as they are until the node's own turn.
+template <bool collect>
+static void relink_table(void) {
+  const int size = bddnodesize;
+  BddNode *const nodes = bddnodes;
+  const auto bucket = [](int n) { return collect ? sweep_bucket(n) : rehash_bucket(n); };
+  const unsigned keep = collect ? ~(MARK_MASK | INDEX_MASK) : ~INDEX_MASK;
+  unsigned ahead[SWEEP_AHEAD];
+  for (int k = 0; k < SWEEP_AHEAD; k++) {
+    const int n = size - 1 - k;
+    if (n >= 2) ahead[n % SWEEP_AHEAD] = bucket(n);
+  }
+  int freepos = 0, freenum = 0;
+  for (int n = size - 1; n >= 2; n--) {
+    const unsigned b = ahead[n % SWEEP_AHEAD];
+    const int m = n - SWEEP_AHEAD;
+    if (m >= 2) {
+      const unsigned bm = bucket(m);
+      ahead[m % SWEEP_AHEAD] = bm;
+      if (bm != NOT_LIVE) __builtin_prefetch(&nodes[bm], 1);
+    }
+    BddNode &node = nodes[n];
+    if (b != NOT_LIVE) {
+      node.word1 = (node.word1 & keep) | (nodes[b].word0 & INDEX_MASK);
+      nodes[b].word0 = (nodes[b].word0 & ~INDEX_MASK) | (unsigned)n;
+    } else {
+      if (collect) node.word2 = FREE_LOW;
+      node.word1 = (unsigned)freepos;
+      freepos = n;
+      freenum++;
+    }
+  }
+  bddfreepos = freepos;
+  bddfreenum = freenum;
+}
+
 extern "C" void bdd_gbc(void) {
   clock_t c1 = clock();
 
@@ -542,37 +590,7 @@ extern "C" void bdd_gbc(void) {
     nodes[n].word0 &= ~INDEX_MASK;
   }
 
-  // Downwards, so the free list comes out ascending and every chain lists
-  // its nodes in ascending order.  A node's bucket depends only on its
-  // words 2 and 3 and its mark, which stay as they are until the node's own
-  // turn, so the buckets worked out ahead are still right when used.
-  unsigned ahead[SWEEP_AHEAD];
-  for (int k = 0; k < SWEEP_AHEAD; k++) {
-    const int n = size - 1 - k;
-    if (n >= 2) ahead[n % SWEEP_AHEAD] = sweep_bucket(n);
-  }
-  int freepos = 0, freenum = 0;
-  for (int n = size - 1; n >= 2; n--) {
-    const unsigned b = ahead[n % SWEEP_AHEAD];
-    const int m = n - SWEEP_AHEAD;
-    if (m >= 2) {
-      const unsigned bm = sweep_bucket(m);
-      ahead[m % SWEEP_AHEAD] = bm;
-      if (bm != NOT_LIVE) __builtin_prefetch(&nodes[bm], 1);
-    }
-    BddNode &node = nodes[n];
-    if (b != NOT_LIVE) {
-      node.word1 = (node.word1 & ~(MARK_MASK | INDEX_MASK)) | (nodes[b].word0 & INDEX_MASK);
-      nodes[b].word0 = (nodes[b].word0 & ~INDEX_MASK) | (unsigned)n;
-    } else {
-      node.word2 = FREE_LOW;
-      node.word1 = (unsigned)freepos;
-      freepos = n;
-      freenum++;
-    }
-  }
-  bddfreepos = freepos;
-  bddfreenum = freenum;
+  relink_table<true>();
 
   bdd_operator_reset();
 
@@ -586,44 +604,7 @@ extern "C" void bdd_gbc(void) {
   }
 }
 
-// Bucket of a live node, or NOT_LIVE for a free slot.
-static inline unsigned rehash_bucket(int n) {
-  if (ISFREE(n)) return NOT_LIVE;
-  return NODEHASH(LEVEL(n), LOW(n), HIGH(n));
-}
-
-// As the sweep: buckets are worked out SWEEP_AHEAD nodes early and their
-// heads fetched meanwhile.  Linking changes only hash and next fields, never
-// the words a bucket is computed from.
-extern "C" void bdd_gbc_rehash(void) {
-  const int size = bddnodesize;
-  BddNode *const nodes = bddnodes;
-  unsigned ahead[SWEEP_AHEAD];
-  for (int k = 0; k < SWEEP_AHEAD; k++) {
-    const int n = size - 1 - k;
-    if (n >= 2) ahead[n % SWEEP_AHEAD] = rehash_bucket(n);
-  }
-  int freepos = 0, freenum = 0;
-  for (int n = size - 1; n >= 2; n--) {
-    const unsigned b = ahead[n % SWEEP_AHEAD];
-    const int m = n - SWEEP_AHEAD;
-    if (m >= 2) {
-      const unsigned bm = rehash_bucket(m);
-      ahead[m % SWEEP_AHEAD] = bm;
-      if (bm != NOT_LIVE) __builtin_prefetch(&nodes[bm], 1);
-    }
-    if (b != NOT_LIVE) {
-      SETNEXT(n, HASHHEAD((int)b));
-      SETHASHHEAD((int)b, n);
-    } else {
-      nodes[n].word1 = (unsigned)freepos;
-      freepos = n;
-      freenum++;
-    }
-  }
-  bddfreepos = freepos;
-  bddfreenum = freenum;
-}
+extern "C" void bdd_gbc_rehash(void) { relink_table<false>(); }
 
 // ---------------------------------------------------------------------------
 // Growth

@@ -1244,7 +1244,7 @@ static BDD restrict_rec(BDD r) {
   } else {
     PUSHREF(restrict_rec(LOW(r)));
     PUSHREF(restrict_rec(HIGH(r)));
-    res = makenode_reuse(LEVEL(r), READREF(2), READREF(1), r, r);
+    res = makenode_reuse1(LEVEL(r), READREF(2), READREF(1), r);
     POPREF(2);
   }
   e->a = KEYA(r);
@@ -1267,13 +1267,13 @@ static BDD constrain_rec(BDD f, BDD k) {
     else {
       PUSHREF(constrain_rec(LOW(f), LOW(k)));
       PUSHREF(constrain_rec(HIGH(f), HIGH(k)));
-      res = makenode_reuse(lf, READREF(2), READREF(1), f, f);
+      res = makenode_reuse1(lf, READREF(2), READREF(1), f);
       POPREF(2);
     }
   } else if (lf < lk) {
     PUSHREF(constrain_rec(LOW(f), k));
     PUSHREF(constrain_rec(HIGH(f), k));
-    res = makenode_reuse(lf, READREF(2), READREF(1), f, f);
+    res = makenode_reuse1(lf, READREF(2), READREF(1), f);
     POPREF(2);
   } else {
     if (LOW(k) == 0) res = constrain_rec(f, HIGH(k));
@@ -1307,7 +1307,7 @@ static BDD simplify_rec(BDD f, BDD d) {
     else {
       PUSHREF(simplify_rec(LOW(f), LOW(d)));
       PUSHREF(simplify_rec(HIGH(f), HIGH(d)));
-      res = makenode_reuse(lf, READREF(2), READREF(1), f, f);
+      res = makenode_reuse1(lf, READREF(2), READREF(1), f);
       POPREF(2);
     }
   } else if (lf > ld) {
@@ -1317,7 +1317,7 @@ static BDD simplify_rec(BDD f, BDD d) {
   } else {
     PUSHREF(simplify_rec(LOW(f), d));
     PUSHREF(simplify_rec(HIGH(f), d));
-    res = makenode_reuse(lf, READREF(2), READREF(1), f, f);
+    res = makenode_reuse1(lf, READREF(2), READREF(1), f);
     POPREF(2);
   }
   e = at4(applycache, slot);
