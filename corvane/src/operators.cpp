@@ -623,7 +623,7 @@ static BDD apply_rec0(BDD l, BDD r) {
   BddCacheData4 *e = at4(applycache, slot);
   if (e->a == KEYA(l) && e->b == r && e->c == applyop) return e->res;
   const Cofactors c = cofactors(l, r);
-  const BDD cand = c.l0 != c.l1 ? l : r;
+  const BDD cand = c.l0 != c.l1 ? l : r; /* l was split: it is on the result's level */
   const BDD low = apply_rec0(c.l0, c.r0);
   PUSHREF(low);
   const BDD high = apply_rec0(c.l1, c.r1);
