@@ -5,7 +5,9 @@
 #include <cstring>
 #include <random>
 
+#include "src/cache_internal.h"
 #include "src/internal.h"
+#include "src/operators_internal.h"
 #include "oracle.h"
 #include "support.h"
 

@@ -8,6 +8,8 @@
 #include <set>
 
 #include "src/internal.h"
+#include "src/operators_internal.h"
+#include "src/pairs_internal.h"
 #include "oracle.h"
 #include "support.h"
 

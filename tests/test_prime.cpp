@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "src/internal.h"
+#include "src/prime_internal.h"
 
 namespace {
 

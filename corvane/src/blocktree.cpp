@@ -3,6 +3,7 @@
  * downwards. Reordering moves whole blocks, never single variables. */
 #include <stdlib.h>
 
+#include "blocktree_internal.h"
 #include "internal.h"
 
 BddTree *vartree = NULL;

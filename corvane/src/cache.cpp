@@ -1,6 +1,9 @@
 /* Direct-mapped result caches with three- and four-word entries. */
 #include <stdlib.h>
+#include "cache.h"
+#include "cache_internal.h"
 #include "internal.h"
+#include "prime.h"
 
 /* Allocation failure injection for tests: the allocation made when this
  * count reaches 0 fails; negative means never. */

@@ -15,6 +15,8 @@
 #include <string.h>
 
 #include "internal.h"
+#include "io.h"
+#include "operators.h"
 
 /* Variable-name printer shared by the printers; NULL prints numbers. */
 static bddfilehandler filehandler = NULL;

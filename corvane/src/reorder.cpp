@@ -12,7 +12,10 @@
 #include <string.h>
 #include <time.h>
 
-#include "internal.h"
+#include "imatrix.h"
+#include "pairs_internal.h"
+#include "prime.h"
+#include "reorder_internal.h"
 
 namespace {
 
@@ -34,7 +37,6 @@ struct BlockWeight {
 
 static int bddreordermethod = REORDER_NONE;
 static int bddreordertimes = 0;
-static int reorderdisabled = 0;
 static int verbose = 0;
 static bddinthandler reorder_handler = NULL;
 static bddsizehandler reorder_nodenum = NULL;
@@ -1140,13 +1142,13 @@ int bdd_getreorder_method(void) { return bddreordermethod; }
 
 int bdd_getreorder_times(void) { return bddreordertimes; }
 
-void bdd_disable_reorder(void) { reorderdisabled = 1; }
+void bdd_disable_reorder(void) { reorder_suspended = 1; }
 
-void bdd_enable_reorder(void) { reorderdisabled = 0; }
+void bdd_enable_reorder(void) { reorder_suspended = 0; }
 
 int bdd_reorder_ready(void) {
   if (bddreordermethod == REORDER_NONE || vartree == NULL || bddreordertimes == 0 ||
-      reorderdisabled != 0)
+      reorder_suspended != 0)
     return 0;
   return 1;
 }
@@ -1161,6 +1163,13 @@ int bdd_reorder_auto(void) {
 int bdd_reorder_gain(void) {
   if (usednum_before == 0) return 0;
   return (100 * (usednum_before - usednum_after)) / usednum_before;
+}
+
+void bdd_checkreorder(void) {
+  bdd_reorder_auto();
+  usednodes_nextreorder = 2 * (bddnodesize - bddfreenum);
+  if (bdd_reorder_gain() < 20)
+    usednodes_nextreorder += (usednodes_nextreorder * (20 - bdd_reorder_gain())) / 20;
 }
 
 bddinthandler bdd_reorder_hook(bddinthandler handler) {
@@ -1212,7 +1221,7 @@ int bdd_level2var(int level) {
 }
 
 void bdd_reorder_init(void) {
-  reorderdisabled = 0;
+  reorder_suspended = 0;
   vartree = NULL;
   bdd_clrvarblocks();
   bdd_reorder_hook(bdd_default_reohandler);
@@ -1225,8 +1234,18 @@ void bdd_reorder_init(void) {
 
 void bdd_reorder_done(void) {
   bddtree_del(vartree);
-  bdd_operator_reset();
+  kernel_forget();
   vartree = NULL;
 }
 
 }  // extern "C"
+
+/* ---- registration with the kernel ------------------------------------------------ */
+
+HOOK_REGISTRAR(reorder) {
+  static KernelHooks hooks;
+  hooks.start = bdd_reorder_init;
+  hooks.stop = bdd_reorder_done;
+  hooks.reorder_due = bdd_reorder_ready;
+  kernel_register(HOOK_RANK_REORDER, &hooks);
+}
