@@ -6,7 +6,7 @@
 #include <random>
 
 #include "src/cache_internal.h"
-#include "src/internal.h"
+#include "src/kernel_internal.h"
 #include "src/operators_internal.h"
 #include "oracle.h"
 #include "support.h"

@@ -13,7 +13,7 @@
 #include <regex>
 
 #include "kernel_model.h"
-#include "src/internal.h"
+#include "src/kernel_internal.h"
 #include "support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "src/cache_internal.h"
-#include "src/internal.h"
+#include "src/kernel_internal.h"
 #include "src/operators_internal.h"
 #include "oracle.h"
 #include "support.h"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "src/blocktree_internal.h"
-#include "src/internal.h"
+#include "src/kernel_internal.h"
 #include "src/reorder_internal.h"
 #include "oracle.h"
 #include "support.h"

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 
 #include "blocktree_internal.h"
-#include "internal.h"
+#include "kernel_internal.h"
 
 BddTree *vartree = NULL;
 int blockid = 0;

@@ -4,7 +4,6 @@
 #define CORVANE_BLOCKTREE_INTERNAL_H
 
 #include "blocktree.h"
-#include "reorder.h"
 
 /* The declared blocks (NULL: none), the identifier of the next whole-range
  * block, and the printer of block identifiers. */

@@ -10,7 +10,7 @@
 #include "bvec.h"
 #include "bvec_internal.h"
 #include "fdd.h"
-#include "internal.h"
+#include "kernel_internal.h"
 #include "operators.h"
 
 /* Allocation failure injection for tests, as bddcache_failafter. */

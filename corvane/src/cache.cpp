@@ -2,7 +2,7 @@
 #include <stdlib.h>
 #include "cache.h"
 #include "cache_internal.h"
-#include "internal.h"
+#include "kernel_internal.h"
 #include "prime.h"
 
 /* Allocation failure injection for tests: the allocation made when this

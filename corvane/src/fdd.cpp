@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "fdd.h"
-#include "internal.h"
+#include "kernel_internal.h"
 #include "operators.h"
 
 static Domain *domain;

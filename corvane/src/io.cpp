@@ -14,7 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "internal.h"
+#include "kernel_internal.h"
 #include "io.h"
 #include "operators.h"
 

@@ -9,7 +9,7 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
-#include "internal.h"
+#include "kernel_internal.h"
 #include "prime.h"
 
 extern "C" {

@@ -66,6 +66,8 @@ typedef void (*bddinthandler)(int);
 typedef void (*bddgbchandler)(int, GbcStat *);
 /** Resize handler: (old size, new size). */
 typedef void (*bdd2inthandler)(int, int);
+/** Printer of a variable name, block identifier or domain number: (stream, number). */
+typedef void (*bddfilehandler)(FILE *, int);
 
 ///@{
 /** Error codes: negative codes passed to the error handler and returned; bdd_errstring gives the

@@ -4,7 +4,7 @@
 #define CORVANE_OPERATORS_INTERNAL_H
 
 #include "cache.h"
-#include "internal.h"
+#include "kernel_internal.h"
 #include "operators.h"
 
 extern "C" {

@@ -3,7 +3,7 @@
 #ifndef CORVANE_PAIRS_INTERNAL_H
 #define CORVANE_PAIRS_INTERNAL_H
 
-#include "internal.h"
+#include "kernel_internal.h"
 #include "pairs.h"
 
 extern "C" {

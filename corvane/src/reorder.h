@@ -24,8 +24,6 @@ extern "C" {
 
 ///@}
 
-/** Printer of a variable name or block identifier: (stream, number). */
-typedef void (*bddfilehandler)(FILE *, int);
 /** Node-count probe used while reordering. */
 typedef int (*bddsizehandler)(void);
 

@@ -4,7 +4,7 @@
 #define CORVANE_REORDER_INTERNAL_H
 
 #include "blocktree_internal.h"
-#include "internal.h"
+#include "kernel_internal.h"
 #include "reorder.h"
 
 extern "C" {

@@ -3,8 +3,8 @@
  * the hooks through which the modules built on the kernel follow its
  * events.  Each of those modules keeps its own internals in its own
  * <module>_internal.h.  Not installed: users see only the public headers. */
-#ifndef CORVANE_INTERNAL_H
-#define CORVANE_INTERNAL_H
+#ifndef CORVANE_KERNEL_INTERNAL_H
+#define CORVANE_KERNEL_INTERNAL_H
 
 #include <assert.h>
 #include <stddef.h>
