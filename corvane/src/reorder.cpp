@@ -253,7 +253,7 @@ static bool grow_for_exchange(void) {
 /* The node (var, low, high) of a run: found in var's region or made there
  * from the first free node. */
 template <Claim claim>
-static inline int reorder_node(int var, int low, int high) {
+static int reorder_node(int var, int low, int high) {
   if (low == high) {
     if (claim == Claim::counted) INCREF(low);
     return low;
