@@ -137,17 +137,18 @@ static void run_hooks(Field field, bool descending, Args... args) {
 
 void kernel_forget(void) { run_hooks(&KernelHooks::forget, false); }
 
-static int run_prepare_hooks(int cachesize) {
+// The first refusal ends the start-up: the modules after it are not asked.
+static int run_prepare_hooks(int size) {
   for (int k = 0; k < HOOK_RANKS; k++) {
     const KernelHooks *h = hook_table[k];
     if (h == nullptr || h->prepare == nullptr) continue;
-    const int err = h->prepare(cachesize);
+    const int err = h->prepare(size);
     if (err < 0) return err;
   }
   return 0;
 }
 
-static bool reorder_due(void) {
+static bool reordering_due(void) {
   for (const KernelHooks *h : hook_table)
     if (h != nullptr && h->reorder_due != nullptr && h->reorder_due()) return true;
   return false;
@@ -282,7 +283,7 @@ __attribute__((noinline, cold)) BDD makenode_slow(unsigned level, BDD low, BDD h
   }
   bdd_gbc();
   if (protect) POPREF(2);
-  if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && reorder_due())
+  if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && reordering_due())
     longjmp(bddexception, 1);
   if ((long long)bddfreenum * 100 / bddnodesize <= minfreenodes) {
     const int before = bddnodesize;

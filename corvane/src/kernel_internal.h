@@ -297,6 +297,6 @@ const KernelHooks *kernel_register(int rank, const KernelHooks *hooks);
 
 /* Runs every forget() entry: cached results mentioning node indices are
  * void. */
-void kernel_forget(void);
+void kernel_forget(void) CORVANE_HIDDEN;
 
 #endif
