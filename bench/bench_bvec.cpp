@@ -31,7 +31,6 @@ void BM_Multiplier(benchmark::State &state) {
   for (auto _ : state) {
     state.PauseTiming();
     bdd_gbc();
-    bdd_operator_reset();
     Bvec x = bvec_var(n, 0, 2), y = bvec_var(n, 1, 2);
     state.ResumeTiming();
     Bvec p = bvec_mul(x, y);

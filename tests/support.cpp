@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "src/internal.h"
+#include "src/kernel_internal.h"
 
 std::vector<int> recorded_errors;
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "src/internal.h"
+#include "src/blocktree_internal.h"
 #include "support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "src/internal.h"
+#include "src/bvec_internal.h"
 #include "oracle.h"
 #include "support.h"
 

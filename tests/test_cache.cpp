@@ -5,7 +5,9 @@
 #include <cstring>
 #include <random>
 
-#include "src/internal.h"
+#include "src/cache_internal.h"
+#include "src/kernel_internal.h"
+#include "src/operators_internal.h"
 #include "oracle.h"
 #include "support.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "alloc_inject.h"
-#include "src/internal.h"
+#include "src/blocktree_internal.h"
 #include "oracle.h"
 #include "support.h"
 

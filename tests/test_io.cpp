@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "src/internal.h"
+#include "src/kernel_internal.h"
 #include "oracle.h"
 #include "support.h"
 

@@ -13,12 +13,8 @@
 #include <regex>
 
 #include "kernel_model.h"
+#include "src/kernel_internal.h"
 #include "support.h"
-
-// Engine internals the tests steer directly.
-extern int jumparmed;
-extern int usednodes_nextreorder;
-extern int *bddrefstackend;
 
 namespace {
 

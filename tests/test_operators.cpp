@@ -6,7 +6,9 @@
 #include <cmath>
 #include <map>
 
-#include "src/internal.h"
+#include "src/cache_internal.h"
+#include "src/kernel_internal.h"
+#include "src/operators_internal.h"
 #include "oracle.h"
 #include "support.h"
 

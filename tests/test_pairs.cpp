@@ -7,7 +7,9 @@
 #include <random>
 #include <set>
 
-#include "src/internal.h"
+#include "src/kernel_internal.h"
+#include "src/operators_internal.h"
+#include "src/pairs_internal.h"
 #include "oracle.h"
 #include "support.h"
 

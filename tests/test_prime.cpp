@@ -8,7 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "src/internal.h"
+#include "src/kernel_internal.h"
+#include "src/prime_internal.h"
 
 namespace {
 

@@ -17,7 +17,9 @@
 #include <tuple>
 #include <vector>
 
-#include "src/internal.h"
+#include "src/blocktree_internal.h"
+#include "src/kernel_internal.h"
+#include "src/reorder_internal.h"
 #include "oracle.h"
 #include "support.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "src/internal.h"
+#include "src/blocktree_internal.h"
 #include "alloc_inject.h"
 #include "oracle.h"
 #include "support.h"

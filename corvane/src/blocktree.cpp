@@ -3,7 +3,8 @@
  * downwards. Reordering moves whole blocks, never single variables. */
 #include <stdlib.h>
 
-#include "internal.h"
+#include "blocktree_internal.h"
+#include "kernel_internal.h"
 
 BddTree *vartree = NULL;
 int blockid = 0;

@@ -7,7 +7,11 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include "internal.h"
+#include "bvec.h"
+#include "bvec_internal.h"
+#include "fdd.h"
+#include "kernel_internal.h"
+#include "operators.h"
 
 /* Allocation failure injection for tests, as bddcache_failafter. */
 int bddbvec_failafter = -1;

@@ -1,6 +1,12 @@
-/* Direct-mapped result caches with three- and four-word entries. */
+/* Direct-mapped result caches with three- and four-word entries, for
+ * callers' own operations.  Empty entries hold a = -1: the rule the
+ * engine's operator caches share, there with a stored complemented (see
+ * cache.h for the rule and for why the engine keeps its own tables). */
 #include <stdlib.h>
-#include "internal.h"
+#include "cache.h"
+#include "cache_internal.h"
+#include "kernel_internal.h"
+#include "prime.h"
 
 /* Allocation failure injection for tests: the allocation made when this
  * count reaches 0 fails; negative means never. */

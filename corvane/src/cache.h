@@ -1,5 +1,16 @@
 /** @file
- * Direct-mapped operator result caches. */
+ * Direct-mapped result caches, for operations that callers build on the engine.
+ *
+ * Empty entries. One rule holds here and in the engine's own operator caches: an entry is
+ * empty when its first key word a is -1, which no node index equals. These functions keep the
+ * words as the caller writes them, so every entry of a new, resized or reset cache has
+ * a = -1. The engine's caches keep a complemented (~a), so there the empty entry is all
+ * zeros, and a new table is empty as the allocator hands it over.
+ *
+ * Why the engine does not use these functions: the caller reads and writes the entries of
+ * @c table directly, so the entry layout and the stored a are a contract; the engine wants the
+ * complemented key, a slot divisor kept with each cache, and one table shared by conjunction
+ * and disjunction, none of which fits the public record. */
 #ifndef CORVANE_CACHE_H
 #define CORVANE_CACHE_H
 
@@ -7,12 +18,12 @@
 extern "C" {
 #endif
 
-/** Three-word cache entry; a = -1 marks it empty. */
+/** Three-word cache entry; a = -1 marks it empty (see above). */
 typedef struct s_BddCacheData3 {
   int a, b, res;
 } BddCacheData3;
 
-/** Four-word cache entry; a = -1 marks it empty. */
+/** Four-word cache entry; a = -1 marks it empty (see above). */
 typedef struct s_BddCacheData4 {
   int a, b, c, res;
 } BddCacheData4;

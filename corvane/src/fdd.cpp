@@ -3,7 +3,9 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include "internal.h"
+#include "fdd.h"
+#include "kernel_internal.h"
+#include "operators.h"
 
 static Domain *domain;
 static int fdvarnum;
@@ -71,6 +73,8 @@ void Domain_done(Domain *d) {
   d->varset = bddtrue;
 }
 
+/* Start-up and shut-down of the domain table, run by the kernel (see the
+ * registration at the end). */
 void bdd_fdd_init(void) {
   domain = NULL;
   fdvarnum = 0;
@@ -521,3 +525,12 @@ void fdd_fprintset(FILE *ofile, BDD r) {
 }
 
 }  // extern "C"
+
+/* ---- registration with the kernel --------------------------------------- */
+
+HOOK_REGISTRAR(fdd) {
+  static KernelHooks hooks;
+  hooks.start = bdd_fdd_init;
+  hooks.stop = bdd_fdd_done;
+  kernel_register(HOOK_RANK_FDD, &hooks);
+}

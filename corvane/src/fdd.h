@@ -20,12 +20,6 @@ typedef struct s_Domain {
   BDD varset;   /**< variable set of bitvars, referenced by the record */
 } Domain;
 
-/** Empties the domain table state. Called by bdd_init; not for users. */
-void bdd_fdd_init(void);
-
-/** Releases every domain record and the table. Called by bdd_done. */
-void bdd_fdd_done(void);
-
 /** Forgets every domain; later domains take BDD variables from 0 again.
  *  Results of fdd_vars obtained before are no longer valid. */
 void fdd_clearall(void);

@@ -14,7 +14,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "internal.h"
+#include "kernel_internal.h"
+#include "io.h"
+#include "operators.h"
 
 /* Variable-name printer shared by the printers; NULL prints numbers. */
 static bddfilehandler filehandler = NULL;

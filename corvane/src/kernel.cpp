@@ -9,7 +9,8 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
-#include "internal.h"
+#include "kernel_internal.h"
+#include "prime.h"
 
 extern "C" {
 
@@ -42,11 +43,14 @@ int *bddrefstackend = nullptr;
 FastMod nodemod = {0, 0};
 int jumparmed = 0;
 int usednodes_nextreorder = 0;
+int reorder_suspended = 0;
 int minfreenodes = 20;
 int *bddvarset = nullptr;
 
 static BddNode *alloced = nullptr;
-static int MAX_ALLOC_NODES = 100000000;
+// Nodes the block at alloced has room for: the start-up reservation, or the
+// table's size once growth went beyond it (a later bdd_init reserves this).
+static int reserved_nodes = 100000000;
 static int cachesize = 0;
 static bddinthandler err_handler = nullptr;
 static bddgbchandler gbc_handler = nullptr;
@@ -108,6 +112,49 @@ static void init_free_slots(int from, int to) {
 }
 
 // ---------------------------------------------------------------------------
+// Modules built on the kernel
+
+// Zero-initialised before any constructor runs, so registration may come
+// in any order.
+static const KernelHooks *hook_table[HOOK_RANKS];
+
+const KernelHooks *kernel_register(int rank, const KernelHooks *hooks) {
+  if (rank < 0 || rank >= HOOK_RANKS) return nullptr;
+  const KernelHooks *old = hook_table[rank];
+  hook_table[rank] = hooks;
+  return old;
+}
+
+// Calls entry `field` of every registered record, ascending or descending
+// by rank, with the given arguments.
+template <typename Field, typename... Args>
+static void run_hooks(Field field, bool descending, Args... args) {
+  for (int k = 0; k < HOOK_RANKS; k++) {
+    const KernelHooks *h = hook_table[descending ? HOOK_RANKS - 1 - k : k];
+    if (h != nullptr && h->*field != nullptr) (h->*field)(args...);
+  }
+}
+
+void kernel_forget(void) { run_hooks(&KernelHooks::forget, false); }
+
+// The first refusal ends the start-up: the modules after it are not asked.
+static int run_prepare_hooks(int size) {
+  for (int k = 0; k < HOOK_RANKS; k++) {
+    const KernelHooks *h = hook_table[k];
+    if (h == nullptr || h->prepare == nullptr) continue;
+    const int err = h->prepare(size);
+    if (err < 0) return err;
+  }
+  return 0;
+}
+
+static bool reordering_due(void) {
+  for (const KernelHooks *h : hook_table)
+    if (h != nullptr && h->reorder_due != nullptr && h->reorder_due()) return true;
+  return false;
+}
+
+// ---------------------------------------------------------------------------
 // Start-up and shut-down
 
 extern "C" int bdd_init(int nodesize, int initcachesize) {
@@ -127,9 +174,9 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
   // On a large-page boundary, so that the first slots, which every run
   // touches, lie in large pages too: small pages there cost a fault each.
   alloced = nullptr;
-  if (MAX_ALLOC_NODES > 0 && MAX_ALLOC_NODES >= bddnodesize) {
+  if (reserved_nodes > 0 && reserved_nodes >= bddnodesize) {
     void *block = nullptr;
-    if (posix_memalign(&block, (size_t)2 << 20, sizeof(BddNode) * (size_t)MAX_ALLOC_NODES) == 0)
+    if (posix_memalign(&block, (size_t)2 << 20, sizeof(BddNode) * (size_t)reserved_nodes) == 0)
       alloced = (BddNode *)block;
   }
   if (alloced == nullptr) {
@@ -139,9 +186,9 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
       nodemod = FASTMOD_FOR(0);
       return bdd_error(BDD_ERR_MEMORY);
     }
-    MAX_ALLOC_NODES = bddnodesize;
+    reserved_nodes = bddnodesize;
   }
-  advise_large_pages(alloced, sizeof(BddNode) * (size_t)MAX_ALLOC_NODES);
+  advise_large_pages(alloced, sizeof(BddNode) * (size_t)reserved_nodes);
   bddnodes = alloced;
   bddresized = 0;
 
@@ -154,7 +201,7 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
     SETHIGH(n, n);
   }
 
-  int err = bdd_operator_init(initcachesize);
+  int err = run_prepare_hooks(initcachesize);
   if (err < 0) {
     bddrunning = 1;
     bdd_done();
@@ -179,9 +226,7 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
   bdd_error_hook(bdd_default_errhandler);
   bdd_resize_hook(nullptr);
 
-  bdd_pairs_init();
-  bdd_reorder_init();
-  bdd_fdd_init();
+  run_hooks(&KernelHooks::start, false);
 
   // The restart point is armed by each operator for its own duration only:
   // a buffer armed here would point into a frame that has returned.
@@ -189,9 +234,7 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
 }
 
 extern "C" void bdd_done(void) {
-  bdd_fdd_done();
-  bdd_reorder_done();
-  bdd_pairs_done();
+  run_hooks(&KernelHooks::stop, true);
 
   free(alloced);
   alloced = nullptr;
@@ -205,7 +248,7 @@ extern "C" void bdd_done(void) {
   free(bddlevel2var);
   bddlevel2var = nullptr;
 
-  bdd_operator_done();
+  run_hooks(&KernelHooks::release, true);
 
   resize_handler = nullptr;
   gbc_handler = nullptr;
@@ -240,12 +283,12 @@ __attribute__((noinline, cold)) BDD makenode_slow(unsigned level, BDD low, BDD h
   }
   bdd_gbc();
   if (protect) POPREF(2);
-  if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && bdd_reorder_ready())
+  if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && reordering_due())
     longjmp(bddexception, 1);
   if ((long long)bddfreenum * 100 / bddnodesize <= minfreenodes) {
     const int before = bddnodesize;
     bdd_noderesize(1);
-    if (bddnodesize != before) operator_follow_growth();
+    if (bddnodesize != before) run_hooks(&KernelHooks::grown, false);
   }
   if (bddfreepos == 0) {
     bdderrorcond = -BDD_ERR_NODENUM;
@@ -316,7 +359,7 @@ extern "C" const char *bdd_errstring(int e) {
 
 extern "C" void bdd_clear_error(void) {
   bdderrorcond = 0;
-  bdd_operator_reset();
+  kernel_forget();
 }
 
 extern "C" bddinthandler bdd_error_hook(bddinthandler handler) {
@@ -592,7 +635,7 @@ extern "C" void bdd_gbc(void) {
 
   relink_table<true>();
 
-  bdd_operator_reset();
+  kernel_forget();
 
   clock_t c2 = clock();
   gbcclock += (int)(c2 - c1);
@@ -633,11 +676,11 @@ extern "C" int bdd_noderesize2(int doRehash, int oldsize, int newsize) {
 
   // Enlarge the block before anything changes, so a refusal leaves the old
   // table and its size in force.
-  if (newsize > MAX_ALLOC_NODES) {
+  if (newsize > reserved_nodes) {
     BddNode *grown = (BddNode *)realloc(alloced, sizeof(BddNode) * (size_t)newsize);
     if (grown == nullptr) return bdd_error(BDD_ERR_MEMORY);
     alloced = grown;
-    MAX_ALLOC_NODES = newsize;
+    reserved_nodes = newsize;
     advise_large_pages(alloced, sizeof(BddNode) * (size_t)newsize);
   }
   bddnodes = alloced;
@@ -666,13 +709,6 @@ extern "C" int bdd_setallocnum(int size) {
   return old;
 }
 
-extern "C" void bdd_checkreorder(void) {
-  bdd_reorder_auto();
-  usednodes_nextreorder = 2 * (bddnodesize - bddfreenum);
-  if (bdd_reorder_gain() < 20)
-    usednodes_nextreorder += (usednodes_nextreorder * (20 - bdd_reorder_gain())) / 20;
-}
-
 // ---------------------------------------------------------------------------
 // Variables
 
@@ -686,20 +722,20 @@ extern "C" int bdd_setvarnum(int num) {
   // The variable nodes need a node table.
   if (!bddrunning) return bdd_error(BDD_ERR_RUNNING);
   int old = bddvarnum;
-  bdd_disable_reorder();
+  reorder_suspended = 1;
 
   if (num < 1 || num > MAX_VARNUM) {
     bdd_error(BDD_ERR_RANGE);
-    bdd_enable_reorder();
+    reorder_suspended = 0;
     return 0;
   }
   if (num < bddvarnum) {
     bdd_error(BDD_ERR_DECVARNUM);
-    bdd_enable_reorder();
+    reorder_suspended = 0;
     return BDD_ERR_DECVARNUM;
   }
   if (num == bddvarnum) {
-    bdd_enable_reorder();
+    reorder_suspended = 0;
     return 0;
   }
 
@@ -714,7 +750,7 @@ extern "C" int bdd_setvarnum(int num) {
   int *stack = v2l ? (int *)malloc(sizeof(int) * (size_t)refstack_capacity(num)) : nullptr;
   if (stack == nullptr) {
     bdd_error(BDD_ERR_MEMORY);
-    bdd_enable_reorder();
+    reorder_suspended = 0;
     return BDD_ERR_MEMORY;
   }
   free(bddrefstack);
@@ -735,7 +771,7 @@ extern "C" int bdd_setvarnum(int num) {
         SETREFCOUNT(bddvarset[2 * k + 1], 0);
       }
       bddvarnum = old;
-      bdd_enable_reorder();
+      reorder_suspended = 0;
       return -bdderrorcond;
     }
 
@@ -751,10 +787,9 @@ extern "C" int bdd_setvarnum(int num) {
   bddvar2level[num] = num;
   bddlevel2var[num] = num;
 
-  bdd_pairs_resize(old, bddvarnum);
-  bdd_operator_varresize();
+  run_hooks(&KernelHooks::varnum, false, old, bddvarnum);
 
-  bdd_enable_reorder();
+  reorder_suspended = 0;
   return 0;
 }
 
@@ -863,14 +898,14 @@ extern "C" int bdd_duplicatevar(int var) {
     return 0;
   }
 
-  bdd_disable_reorder();
+  reorder_suspended = 1;
   const int n = bddvarnum;
   const int lev = bddvar2level[var];
 
   bdd_setvarnum(n + 1);
-  bdd_disable_reorder();
+  reorder_suspended = 1;
   if (bddvarnum != n + 1) {
-    bdd_enable_reorder();
+    reorder_suspended = 0;
     return 0;
   }
 
@@ -902,10 +937,10 @@ extern "C" int bdd_duplicatevar(int var) {
     SETREFCOUNT(bddvarset[2 * v + 1], MAX_REFCOUNT);
   }
 
-  fixup_pairs(lev, n);
+  run_hooks(&KernelHooks::inserted, false, lev, n);
 
   // Node indices now denote other functions: no cached result may survive.
-  bdd_operator_reset();
-  bdd_enable_reorder();
+  kernel_forget();
+  reorder_suspended = 0;
   return n;
 }

@@ -66,6 +66,8 @@ typedef void (*bddinthandler)(int);
 typedef void (*bddgbchandler)(int, GbcStat *);
 /** Resize handler: (old size, new size). */
 typedef void (*bdd2inthandler)(int, int);
+/** Printer of a variable name, block identifier or domain number: (stream, number). */
+typedef void (*bddfilehandler)(FILE *, int);
 
 ///@{
 /** Error codes: negative codes passed to the error handler and returned; bdd_errstring gives the
@@ -236,21 +238,9 @@ void bdd_unmark_upto(int i, int level);
 /** Runs one garbage collection: frees every node that is neither referenced nor reachable from
  * a referenced node or the reference stack, and empties the operator caches. */
 void bdd_gbc(void);
-/** Engine internal: rebuilds the hash chains and the free list from the node contents (every
- * chain head cleared beforehand). */
-void bdd_gbc_rehash(void);
-/** Engine internal: grows the node table by the growth policy. Returns 0; -1 without an error
- * when the user limit is reached; BDD_ERR_MEMORY when the table cannot be enlarged. */
-int bdd_noderesize(int doRehash);
-/** Engine internal: grows the node table to the largest prime not above @p newsize; 0 when that
- * is not larger; BDD_ERR_MEMORY as bdd_noderesize. */
-int bdd_noderesize2(int doRehash, int oldsize, int newsize);
 /** Grows the node table to the largest prime not above @p size, ignoring the limits (never
  * shrinks). Returns the size before the call. */
 int bdd_setallocnum(int size);
-/** Engine internal: runs the automatic reordering after an operator was interrupted for it and
- * sets the next threshold. */
-void bdd_checkreorder(void);
 
 /* Variables and variable sets. */
 /** Sets the number of variables to @p num; variables are only ever added, at the bottom of the

@@ -5,7 +5,11 @@
 #include <setjmp.h>
 #include <stdlib.h>
 #include <string.h>
-#include "internal.h"
+#include "cache_internal.h"
+#include "operators_internal.h"
+#include "pairs_internal.h"
+#include "prime_internal.h"
+#include "reorder_internal.h"
 
 /* ---- caches --------------------------------------------------------------- */
 
@@ -1685,3 +1689,23 @@ int *bdd_varprofile(BDD r) {
 }
 
 }  // extern "C"
+
+/* ==== registration with the kernel ======================================== */
+
+static void operators_follow_varnum(int oldnum, int num) {
+  (void)oldnum;
+  (void)num;
+  bdd_operator_varresize();
+}
+
+HOOK_REGISTRAR(operators) {
+  static KernelHooks hooks;
+  hooks.prepare = bdd_operator_init;
+  hooks.release = bdd_operator_done;
+  hooks.forget = bdd_operator_reset;
+  hooks.grown = operator_follow_growth;
+  hooks.varnum = operators_follow_varnum;
+  kernel_register(HOOK_RANK_OPERATORS, &hooks);
+}
+
+/* ==== end of the registration ============================================= */

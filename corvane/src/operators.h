@@ -44,27 +44,11 @@ extern "C" {
 /** bdd_allsat callback: (profile indexed by variable, number of variables). */
 typedef void (*bddallsathandler)(signed char *, int);
 
-/* Operator cache management. */
-/** Engine internal: sets up the operator module; no cache is created until an operator needs
- * it. Returns 0. */
-int bdd_operator_init(int cachesize);
-/** Engine internal: frees every operator cache and scratch table. */
-void bdd_operator_done(void);
-/** Engine internal: empties every created operator cache. */
-void bdd_operator_reset(void);
-/** Engine internal: resizes the quantifier table to the variable count; BDD_ERR_MEMORY on
- * failure. */
-void bdd_operator_varresize(void);
-/** Engine internal: with a cache ratio set, resizes every created cache to the node-table size
- * divided by the ratio. */
-void bdd_operator_noderesize(void);
+/* Operator caches. */
 /** Makes the caches follow node-table growth at one entry per @p r nodes, resizing them now.
  * Returns the previous ratio (0: none); BDD_ERR_RANGE for r <= 0. Before bdd_init nothing is
  * stored. */
 int bdd_setcacheratio(int r);
-/** Engine internal: resizes the caches if the node table grew during the operator that just
- * ended. */
-void checkresize(void);
 
 /* Apply, negation, if-then-else, cubes. */
 /** @p l op @p r for an OP_... code. BDD_ERR_OP (result 0) for a code outside 0..9. */

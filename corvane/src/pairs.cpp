@@ -10,7 +10,7 @@
  * array cannot hold (and growing fails once more) is the table damaged;
  * the substitution operators refuse a damaged table until it is reset. */
 #include <stdlib.h>
-#include "internal.h"
+#include "pairs_internal.h"
 
 static bddPair *pairs;
 static int pairsid;
@@ -64,7 +64,7 @@ int update_pairsid(void) {
      * live tables from 0 and forget every cached result under old ids. */
     pairsid = 0;
     for (bddPair *p = pairs; p != NULL; p = p->next) p->id = pairsid++;
-    bdd_operator_reset();
+    kernel_forget();
   }
   return pairsid;
 }
@@ -261,4 +261,19 @@ void fixup_pairs(int level, int newvar) {
   }
 }
 
+}
+
+/* ---- registration with the kernel --------------------------------------- */
+
+/* A table that cannot grow now grows at its next modification: the
+ * variable count's growth goes on regardless. */
+static void pairs_follow_varnum(int oldnum, int num) { (void)bdd_pairs_resize(oldnum, num); }
+
+HOOK_REGISTRAR(pairs) {
+  static KernelHooks hooks;
+  hooks.start = bdd_pairs_init;
+  hooks.stop = bdd_pairs_done;
+  hooks.varnum = pairs_follow_varnum;
+  hooks.inserted = fixup_pairs;
+  kernel_register(HOOK_RANK_PAIRS, &hooks);
 }

@@ -37,23 +37,6 @@ int bdd_setbddpairs(bddPair *p, int *oldvar, BDD *newvar, int size);
 void bdd_resetpair(bddPair *p);
 /** Releases the table @p p and the references it holds; NULL is ignored. */
 void bdd_freepair(bddPair *p);
-/** Engine internal: sets up the registry of pair tables (called by bdd_init). */
-void bdd_pairs_init(void);
-/** Engine internal: frees every registered pair table (called by bdd_done). */
-void bdd_pairs_done(void);
-/** Engine internal: extends every registered table to the new variable count, new variables
- * mapping to themselves. Returns 0 or BDD_ERR_MEMORY. */
-int bdd_pairs_resize(int oldsize, int newsize);
-/** Engine internal: keeps the tables current after levels @p level and level + 1 were
- * exchanged. */
-void bdd_pairs_vardown(int level);
-/** Engine internal: makes room in every table for variable @p newvar inserted below @p level. */
-void fixup_pairs(int level, int newvar);
-/** Engine internal: adds @p p to the registry that growth and reordering keep current. */
-void bdd_register_pair(bddPair *p);
-/** Engine internal: a fresh table identifier (renumbering all tables, and emptying the caches,
- * when identifiers run out). */
-int update_pairsid(void);
 
 #ifdef __cplusplus
 }

@@ -3,8 +3,7 @@
 // shift what a later random reordering sees, so the draw order matters.
 #include <stdint.h>
 #include <stdlib.h>
-#include "internal.h"
-#include "prime.h"
+#include "prime_internal.h"
 
 static int numberOfBits(unsigned int v) {
   int bits = 0;

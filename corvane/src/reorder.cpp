@@ -12,7 +12,10 @@
 #include <string.h>
 #include <time.h>
 
-#include "internal.h"
+#include "imatrix.h"
+#include "pairs_internal.h"
+#include "prime.h"
+#include "reorder_internal.h"
 
 namespace {
 
@@ -34,7 +37,6 @@ struct BlockWeight {
 
 static int bddreordermethod = REORDER_NONE;
 static int bddreordertimes = 0;
-static int reorderdisabled = 0;
 static int verbose = 0;
 static bddinthandler reorder_handler = NULL;
 static bddsizehandler reorder_nodenum = NULL;
@@ -48,7 +50,7 @@ static int *extroots = NULL;
 static unsigned *extrootcount = NULL; /* each root's own count when the run began */
 static int extrootsize = 0;
 static imatrix *iactmtx = NULL;
-static int resizedInMakenode = 0;
+static int grown_in_exchange = 0;
 /* Set when an exchange had to be refused for lack of nodes: every move
  * after that is skipped and the pass winds down with the diagrams intact. */
 static int reorder_failed = 0;
@@ -106,7 +108,7 @@ static void dep_addrow(int v) {
 }
 
 /* Records that all variables of the current dependency list interact. */
-static void addDependencies(void) {
+static void add_dependencies(void) {
   for (int i = 0; i < depcount; i++)
     for (int j = 0; j < depcount; j++) {
       int a = deplist[i], b = deplist[j];
@@ -163,14 +165,14 @@ static void mark_roots(void) {
     levels[v].nodenum++;
     addref_rec(LOW(n));
     addref_rec(HIGH(n));
-    addDependencies();
+    add_dependencies();
     dep_clear();
   }
 }
 
 /* ---- regions, rebuild ------------------------------------------------------ */
 
-static void reorder_setLevellookup(void) {
+static void reorder_set_level_lookup(void) {
   for (int v = 0; v < bddvarnum; v++) {
     int maxsize = bddnodesize / bddvarnum;
     if (maxsize < 1) maxsize = 1;
@@ -206,8 +208,8 @@ static void reorder_gbc(void) {
   }
 }
 
-static void reorder_rehashAll(void) {
-  reorder_setLevellookup();
+static void reorder_rehash_all(void) {
+  reorder_set_level_lookup();
   bddfreepos = 0;
   for (int n = bddnodesize - 1; n >= 0; n--) SETHASHHEAD(n, 0);
   for (int n = bddnodesize - 1; n >= 2; n--) {
@@ -220,12 +222,40 @@ static void reorder_rehashAll(void) {
 
 /* ---- node creation within a run --------------------------------------------- */
 
-/* The exchange makes sure beforehand that every node it needs either is
- * free or exists already (reorder_reserve), so the free list cannot run dry
- * here. */
-static int reorder_makenode(int var, int low, int high) {
+/* Exchanges and reservations create nodes in one of two ways. */
+enum class Claim {
+  /* for the move itself: the result gains a reference (the moved node's),
+   * and a node made here starts with that one.  reorder_vardown has made
+   * sure beforehand that enough nodes are free or reserved. */
+  counted,
+  /* for the reservation: an absent node is made without a count of its own
+   * (the move finds and counts it), growing the table if no node is free. */
+  reserved
+};
+
+/* Returned by reorder_node when a reservation finds no node. */
+static const int NO_NODE = -1;
+
+/* Makes one more free node by growing the table. The error is raised once,
+ * as kernel node creation does, and not again while the condition holds. */
+static bool grow_for_exchange(void) {
+  if (bdderrorcond) return false;
+  bdd_noderesize(0);
+  if (bddfreepos != 0) {
+    grown_in_exchange = 1;
+    return true;
+  }
+  bdd_error(BDD_ERR_NODENUM);
+  bdderrorcond = -BDD_ERR_NODENUM;
+  return false;
+}
+
+/* The node (var, low, high) of a run: found in var's region or made there
+ * from the first free node. */
+template <Claim claim>
+static int reorder_node(int var, int low, int high) {
   if (low == high) {
-    INCREF(low);
+    if (claim == Claim::counted) INCREF(low);
     return low;
   }
   int b = region_bucket(var, low, high);
@@ -233,10 +263,12 @@ static int reorder_makenode(int var, int low, int high) {
   unsigned w3 = LEVHIGH_WORD((unsigned)var, high);
   for (int r = HASHHEAD(b); r != 0; r = NEXT(r)) {
     if (bddnodes[r].word2 == w2 && bddnodes[r].word3 == w3) {
-      INCREF(r);
+      if (claim == Claim::counted) INCREF(r);
       return r;
     }
   }
+  /* Growth keeps b valid: regions are recomputed only after the exchange. */
+  if (claim == Claim::reserved && bddfreepos == 0 && !grow_for_exchange()) return NO_NODE;
   assert(bddfreepos != 0);
   int r = bddfreepos;
   bddfreepos = NEXT(r);
@@ -246,18 +278,30 @@ static int reorder_makenode(int var, int low, int high) {
   bddnodes[r].word1 = (unsigned)HASHHEAD(b); /* next; count high bits and mark clear */
   bddnodes[r].word2 = w2;
   bddnodes[r].word3 = w3;
-  SETREFCOUNT(r, 1);
+  SETREFCOUNT(r, claim == Claim::counted ? 1 : 0);
   SETHASHHEAD(b, r);
   INCREF(low);
   INCREF(high);
   return r;
 }
 
+/* The two halves of f, a child of a node of the upper variable, by var1,
+ * the lower variable of an exchange: f's children if f tests var1, else f
+ * twice. */
+static inline void split_by_var(int f, int var1, int *f0, int *f1) {
+  if (VAR(f) == var1) {
+    *f0 = LOW(f);
+    *f1 = HIGH(f);
+  } else {
+    *f0 = *f1 = f;
+  }
+}
+
 /* ---- level exchange --------------------------------------------------------- */
 
 /* Detaches the nodes of var0 that have a child of var1; returns them as a
  * list through next and their number in *count. */
-static int reorder_downSimple(int var0, int var1, int *count) {
+static int reorder_down_simple(int var0, int var1, int *count) {
   LevelRegion &reg = levels[var0];
   int list = 0, k = 0;
   reg.nodenum = 0;
@@ -282,7 +326,7 @@ static int reorder_downSimple(int var0, int var1, int *count) {
   return list;
 }
 
-/* Undoes reorder_downSimple for a refused exchange. */
+/* Undoes reorder_down_simple for a refused exchange. */
 static void reorder_putback(int list, int var0) {
   while (list != 0) {
     int next = NEXT(list);
@@ -327,20 +371,10 @@ static void reorder_swap(int list, int var0, int var1) {
     list = NEXT(n);
     int f0 = LOW(n), f1 = HIGH(n);
     int f00, f01, f10, f11;
-    if (VAR(f0) == var1) {
-      f00 = LOW(f0);
-      f01 = HIGH(f0);
-    } else {
-      f00 = f01 = f0;
-    }
-    if (VAR(f1) == var1) {
-      f10 = LOW(f1);
-      f11 = HIGH(f1);
-    } else {
-      f10 = f11 = f1;
-    }
-    int g0 = reorder_makenode(var0, f00, f10);
-    int g1 = reorder_makenode(var0, f01, f11);
+    split_by_var(f0, var1, &f00, &f01);
+    split_by_var(f1, var1, &f10, &f11);
+    int g0 = reorder_node<Claim::counted>(var0, f00, f10);
+    int g1 = reorder_node<Claim::counted>(var0, f01, f11);
     release_child(f0, var1);
     release_child(f1, var1);
     SETLEVLOWHIGH(n, (unsigned)var1, g0, g1);
@@ -351,7 +385,7 @@ static void reorder_swap(int list, int var0, int var1) {
 
 /* Frees the var1 nodes that lost their last parent in the move. Their
  * children survive: the new var0 nodes reference them. */
-static void reorder_localGbc(int var1) {
+static void reorder_local_gbc(int var1) {
   LevelRegion &reg = levels[var1];
   for (int b = reg.start; b < reg.start + reg.size; b++) {
     int r = HASHHEAD(b);
@@ -374,65 +408,17 @@ static void reorder_localGbc(int var1) {
   }
 }
 
-/* Makes one more free node by growing the table. The error is raised once,
- * as kernel node creation does, and not again while the condition holds. */
-static bool grow_for_exchange(void) {
-  if (bdderrorcond) return false;
-  bdd_noderesize(0);
-  if (bddfreepos != 0) {
-    resizedInMakenode = 1;
-    return true;
-  }
-  bdd_error(BDD_ERR_NODENUM);
-  bdderrorcond = 17;
-  return false;
-}
-
-/* Makes sure node (var, low, high) exists, creating it with no count of its
- * own; the move then finds it instead of creating it. */
-static bool reserve_node(int var, int low, int high) {
-  if (low == high) return true;
-  int b = region_bucket(var, low, high);
-  unsigned w2 = LEVLOW_WORD((unsigned)var, low);
-  unsigned w3 = LEVHIGH_WORD((unsigned)var, high);
-  for (int r = HASHHEAD(b); r != 0; r = NEXT(r))
-    if (bddnodes[r].word2 == w2 && bddnodes[r].word3 == w3) return true;
-  /* Growth keeps b valid: regions are recomputed only after the exchange. */
-  if (bddfreepos == 0 && !grow_for_exchange()) return false;
-  int r = bddfreepos;
-  bddfreepos = NEXT(r);
-  bddfreenum--;
-  bddproduced++;
-  levels[var].nodenum++;
-  bddnodes[r].word1 = (unsigned)HASHHEAD(b);
-  bddnodes[r].word2 = w2;
-  bddnodes[r].word3 = w3;
-  SETREFCOUNT(r, 0);
-  SETHASHHEAD(b, r);
-  INCREF(low);
-  INCREF(high);
-  return true;
-}
-
-static inline void cofactors(int f, int var1, int *f0, int *f1) {
-  if (VAR(f) == var1) {
-    *f0 = LOW(f);
-    *f1 = HIGH(f);
-  } else {
-    *f0 = *f1 = f;
-  }
-}
-
 /* Creates every node the move of `list` will need, so that the move itself
  * cannot run out of nodes halfway. On exhaustion the nodes created here
  * (the only var0 nodes without a count) are released again. */
 static bool reorder_reserve(int list, int var0, int var1) {
   for (int n = list; n != 0; n = NEXT(n)) {
     int f00, f01, f10, f11;
-    cofactors(LOW(n), var1, &f00, &f01);
-    cofactors(HIGH(n), var1, &f10, &f11);
-    if (!reserve_node(var0, f00, f10) || !reserve_node(var0, f01, f11)) {
-      reorder_localGbc(var0);
+    split_by_var(LOW(n), var1, &f00, &f01);
+    split_by_var(HIGH(n), var1, &f10, &f11);
+    if (reorder_node<Claim::reserved>(var0, f00, f10) == NO_NODE ||
+        reorder_node<Claim::reserved>(var0, f01, f11) == NO_NODE) {
+      reorder_local_gbc(var0);
       return false;
     }
   }
@@ -458,17 +444,17 @@ static int reorder_vardown(int var) {
   if (var < 0 || var >= bddvarnum) return bdd_error(BDD_ERR_UNKNOWN_VAR);
   int level = bddvar2level[var];
   if (level >= bddvarnum - 1) return 0;
-  resizedInMakenode = 0;
+  grown_in_exchange = 0;
   int var1 = bddlevel2var[level + 1];
 
   if (interacts(var, var1)) {
     int k;
-    int list = reorder_downSimple(var, var1, &k);
+    int list = reorder_down_simple(var, var1, &k);
     /* Each moved node needs at most two new nodes; only when fewer are free
      * is it worth finding out exactly which. */
     if (bddfreenum < 2 * k && !reorder_reserve(list, var, var1)) {
       reorder_putback(list, var);
-      if (resizedInMakenode) reorder_rehashAll();
+      if (grown_in_exchange) reorder_rehash_all();
       return BDD_ERR_NODENUM;
     }
     reorder_swap(list, var, var1);
@@ -481,7 +467,7 @@ static int reorder_vardown(int var) {
   bdd_pairs_vardown(level);
   log_move(var);
 
-  if (resizedInMakenode) reorder_rehashAll();
+  if (grown_in_exchange) reorder_rehash_all();
   return 0;
 }
 
@@ -668,7 +654,7 @@ static int reorder_init(int *raised) {
   free(rowstamp);
   rowstamp = NULL;
 
-  reorder_setLevellookup();
+  reorder_set_level_lookup();
   reorder_gbc();
   return 0;
 }
@@ -784,30 +770,22 @@ static BddTree *reorder_swapwin3(BddTree *a, BddTree **first) {
       pos = 0;
     }
   }
-  if (pos >= 1) {
-    blockdown(a); /* C A B */
-    next = a;
-    if (setfirst) *first = c;
-  }
-  if (pos >= 2) {
-    blockdown(a); /* C B A */
-    next = b;
-    if (setfirst) *first = c;
-  }
-  if (pos >= 3) {
-    blockdown(c); /* B C A */
-    next = c;
-    if (setfirst) *first = b;
-  }
-  if (pos >= 4) {
-    blockdown(c); /* B A C */
-    next = a;
-    if (setfirst) *first = b;
-  }
-  if (pos >= 5) {
-    blockdown(b); /* A B C */
-    next = b;
-    if (setfirst) *first = a;
+  /* Back over the last pos moves to the best arrangement: the block to move
+   * down, where the next window starts and which block comes first then. */
+  struct Step {
+    BddTree *down, *next, *first;
+  };
+  const Step back[5] = {
+      {a, a, c}, /* A C B -> C A B */
+      {a, b, c}, /* C A B -> C B A */
+      {c, c, b}, /* C B A -> B C A */
+      {c, a, b}, /* B C A -> B A C */
+      {b, b, a}, /* B A C -> A B C */
+  };
+  for (int i = 0; i < pos; i++) {
+    blockdown(back[i].down);
+    next = back[i].next;
+    if (setfirst) *first = back[i].first;
   }
   return next;
 }
@@ -925,7 +903,7 @@ static BddTree *reorder_sift_seq(BddTree *t, BddTree **seq, int num) {
 }
 
 extern "C" {
-static int siftTestCmp(const void *aa, const void *bb) {
+static int sift_weight_cmp(const void *aa, const void *bb) {
   const BlockWeight *a = (const BlockWeight *)aa;
   const BlockWeight *b = (const BlockWeight *)bb;
   if (a->weight < b->weight) return -1;
@@ -933,7 +911,7 @@ static int siftTestCmp(const void *aa, const void *bb) {
   return 0;
 }
 
-static int varseqCmp(const void *aa, const void *bb) {
+static int varseq_cmp(const void *aa, const void *bb) {
   int a = bddvar2level[*(const int *)aa];
   int b = bddvar2level[*(const int *)bb];
   if (a < b) return -1;
@@ -961,7 +939,7 @@ static BddTree *reorder_sift(BddTree *t) {
     w[n].weight = -sum;
     w[n].block = b;
   }
-  qsort(w, (size_t)num, sizeof(BlockWeight), siftTestCmp);
+  qsort(w, (size_t)num, sizeof(BlockWeight), sift_weight_cmp);
   for (n = 0; n < num; n++) seq[n] = w[n].block;
   free(w);
 
@@ -1015,7 +993,7 @@ static BddTree *reorder_block(BddTree *t, int method) {
     }
   }
   for (BddTree *c = t->child; c != NULL; c = c->next) reorder_block(c, method);
-  if (t->seq != NULL) qsort(t->seq, (size_t)(t->last - t->first + 1), sizeof(int), varseqCmp);
+  if (t->seq != NULL) qsort(t->seq, (size_t)(t->last - t->first + 1), sizeof(int), varseq_cmp);
   return t;
 }
 
@@ -1140,13 +1118,13 @@ int bdd_getreorder_method(void) { return bddreordermethod; }
 
 int bdd_getreorder_times(void) { return bddreordertimes; }
 
-void bdd_disable_reorder(void) { reorderdisabled = 1; }
+void bdd_disable_reorder(void) { reorder_suspended = 1; }
 
-void bdd_enable_reorder(void) { reorderdisabled = 0; }
+void bdd_enable_reorder(void) { reorder_suspended = 0; }
 
 int bdd_reorder_ready(void) {
   if (bddreordermethod == REORDER_NONE || vartree == NULL || bddreordertimes == 0 ||
-      reorderdisabled != 0)
+      reorder_suspended != 0)
     return 0;
   return 1;
 }
@@ -1161,6 +1139,13 @@ int bdd_reorder_auto(void) {
 int bdd_reorder_gain(void) {
   if (usednum_before == 0) return 0;
   return (100 * (usednum_before - usednum_after)) / usednum_before;
+}
+
+void bdd_checkreorder(void) {
+  bdd_reorder_auto();
+  usednodes_nextreorder = 2 * (bddnodesize - bddfreenum);
+  if (bdd_reorder_gain() < 20)
+    usednodes_nextreorder += (usednodes_nextreorder * (20 - bdd_reorder_gain())) / 20;
 }
 
 bddinthandler bdd_reorder_hook(bddinthandler handler) {
@@ -1212,7 +1197,7 @@ int bdd_level2var(int level) {
 }
 
 void bdd_reorder_init(void) {
-  reorderdisabled = 0;
+  reorder_suspended = 0;
   vartree = NULL;
   bdd_clrvarblocks();
   bdd_reorder_hook(bdd_default_reohandler);
@@ -1225,8 +1210,18 @@ void bdd_reorder_init(void) {
 
 void bdd_reorder_done(void) {
   bddtree_del(vartree);
-  bdd_operator_reset();
+  kernel_forget();
   vartree = NULL;
 }
 
 }  // extern "C"
+
+/* ---- registration with the kernel ------------------------------------------------ */
+
+HOOK_REGISTRAR(reorder) {
+  static KernelHooks hooks;
+  hooks.start = bdd_reorder_init;
+  hooks.stop = bdd_reorder_done;
+  hooks.reorder_due = bdd_reorder_ready;
+  kernel_register(HOOK_RANK_REORDER, &hooks);
+}

@@ -24,8 +24,6 @@ extern "C" {
 
 ///@}
 
-/** Printer of a variable name or block identifier: (stream, number). */
-typedef void (*bddfilehandler)(FILE *, int);
 /** Node-count probe used while reordering. */
 typedef int (*bddsizehandler)(void);
 
@@ -52,8 +50,6 @@ void bdd_disable_reorder(void);
 void bdd_enable_reorder(void);
 /** 1 when an automatic reordering may run now, else 0. */
 int bdd_reorder_ready(void);
-/** Engine internal: runs one automatic reordering if ready; 0 when nothing ran. */
-int bdd_reorder_auto(void);
 /** The percentage by which the last reordering reduced the node count. */
 int bdd_reorder_gain(void);
 /** Installs the handler called before (1) and after (0) every reordering (NULL: none); returns
@@ -76,10 +72,6 @@ int bdd_level2var(int level);
 /** Installs the complete order @p order, bdd_varnum() variables from the top level down.
  * BDD_ERR_VARBLOCK when blocks are defined (order unchanged). */
 void bdd_setvarorder(int *order);
-/** Engine internal: start-up of the reordering subsystem (called by bdd_init). */
-void bdd_reorder_init(void);
-/** Engine internal: shut-down of the reordering subsystem (called by bdd_done). */
-void bdd_reorder_done(void);
 
 #ifdef __cplusplus
 }

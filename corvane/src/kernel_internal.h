@@ -1,11 +1,15 @@
-/* Engine-internal view of the node table and the cross-module state.
- * Not installed: users see only the public headers. */
-#ifndef CORVANE_INTERNAL_H
-#define CORVANE_INTERNAL_H
+/* The kernel's engine-internal interface: the node fields, hashing, node
+ * creation, the reference stack, the kernel state other modules read, and
+ * the hooks through which the modules built on the kernel follow its
+ * events.  Each of those modules keeps its own internals in its own
+ * <module>_internal.h.  Not installed: users see only the public headers. */
+#ifndef CORVANE_KERNEL_INTERNAL_H
+#define CORVANE_KERNEL_INTERNAL_H
 
 #include <assert.h>
+#include <stddef.h>
 #include <stdint.h>
-#include "corvane.h"
+#include "kernel.h"
 
 /* Engine-only symbols: hidden, so the library's own code reaches them
  * directly instead of through the dynamic symbol table. */
@@ -114,10 +118,6 @@ static inline unsigned NODEHASH(unsigned level, int low, int high) {
   return FASTMOD(TRIPLE(level, (unsigned)low, (unsigned)high), nodemod);
 }
 
-/* bdd_prime_gte without drawing from the process's generator, for sizes
- * the engine chooses on its own.  Visible to the tests. */
-unsigned int prime_gte_quiet(unsigned int n);
-
 /* ---- node creation -------------------------------------------------------- */
 
 /* The rare part of bdd_makenode, taken when no slot is free (collection,
@@ -209,44 +209,94 @@ static inline int bdd_checkroot(BDD r) {
 /* Nonzero exactly while an operator has bddexception armed: node creation
  * leaves by the restart jump only then. */
 extern int jumparmed;
+/* Nodes in use at which node creation may leave for an automatic
+ * reordering; the reordering module sets the next one after each run. */
 extern int usednodes_nextreorder;
+/* Nonzero while automatic reordering is suspended (bdd_disable_reorder,
+ * and the kernel itself while it builds variable nodes).  Part of the
+ * restart gate, so the kernel keeps it; the reordering module's controls
+ * set and clear it. */
+extern int reorder_suspended;
 extern int minfreenodes;
 extern int *bddvarset;
 
-/* ---- block forest, shared by the block and reordering modules ------------ */
-
-extern BddTree *vartree;
-extern int blockid;
-extern bddfilehandler reorder_filehandler;
-
-
-/* ---- operator engine: caches, operators, pair tables --------------------- */
-
 extern "C" {
-/* Node creation's hook after the table grew: the caches that can follow
- * the growth inside an operation take their new size. */
-void operator_follow_growth(void) CORVANE_HIDDEN;
-
-/* Marking tables and the order-restoring node builder of substitution. */
-int varset2vartable(BDD var);
-int varset2svartable(BDD cube);
-BDD bdd_correctify(int level, BDD l, BDD h);
-/* Cache instance i (0..9, in management order; 10 is the table that
- * conjunction and disjunction share) and the current creation size; for
- * tests and statistics. */
-const BddCache *bdd_operator_cache(int i);
-int bdd_operator_cachesize(void);
-/* Allocation failure injection: the allocation made when the counter
- * reaches 0 fails once; negative disables. */
-extern int bddcache_failafter;
-extern int bddpairs_failafter;
-extern int bddoperator_failafter;
-extern int bddbvec_failafter;
-/* Pair tables: real length of the result array, damaged flag, and a hook
- * that sets the last handed-out identifier. */
-int bdd_pair_length(const bddPair *p);
-int bdd_pair_damaged(const bddPair *p);
-void bdd_pairs_setid(int id);
+/* Rebuilds every chain and the free list from the node contents (every
+ * chain head cleared beforehand). */
+void bdd_gbc_rehash(void);
+/* Grows the node table by the growth policy.  Returns 0; -1 without an
+ * error when the user limit is reached; BDD_ERR_MEMORY when the table
+ * cannot be enlarged. */
+int bdd_noderesize(int doRehash);
+/* Grows the node table to the largest prime not above newsize; 0 when that
+ * is not larger; BDD_ERR_MEMORY as bdd_noderesize. */
+int bdd_noderesize2(int doRehash, int oldsize, int newsize);
 }
+
+/* ---- modules built on the kernel ----------------------------------------- */
+
+/* What a module above the kernel must do at the kernel's events.  The
+ * kernel names no module: each registers its record under a fixed rank
+ * from its own source file, so the record is linked exactly when the
+ * module is (from a static archive too).  A null entry is skipped.
+ *
+ * Ranks follow use: a module ranks above every module it calls.  The
+ * kernel runs the entries in ascending rank, and those of shut-down in
+ * descending rank, at these points:
+ *   prepare(cachesize)  bdd_init, once the node table exists and before the
+ *                       kernel counts itself running or installs its default
+ *                       handlers; a negative result shuts down again and is
+ *                       bdd_init's result
+ *   start()             bdd_init, last, with the kernel running
+ *   stop()              bdd_done, first, nodes and variables still there
+ *   release()           bdd_done, after the node and variable tables are gone
+ *   forget()            in every collection after the sweep (before the
+ *                       handler's closing call), in bdd_clear_error, and
+ *                       wherever node indices may denote other functions
+ *   grown()             node creation grew the table (after the resize
+ *                       handler was told)
+ *   varnum(old, num)    bdd_setvarnum built the nodes of variables old..num-1
+ *   inserted(level, v)  bdd_duplicatevar placed the new variable v on
+ *                       level + 1, below the duplicated one
+ *   reorder_due()       node creation reached the reordering threshold inside
+ *                       an operator: nonzero lets it leave by the restart
+ *                       jump (any entry decides)
+ */
+struct KernelHooks {
+  int (*prepare)(int cachesize);
+  void (*start)(void);
+  void (*stop)(void);
+  void (*release)(void);
+  void (*forget)(void);
+  void (*grown)(void);
+  void (*varnum)(int oldnum, int num);
+  void (*inserted)(int level, int var);
+  int (*reorder_due)(void);
+};
+
+/* The ranks of today's modules, and the number of places; the unused ones
+ * are free for tests. */
+enum HookRank {
+  HOOK_RANK_PAIRS = 1,
+  HOOK_RANK_REORDER = 2,
+  HOOK_RANK_OPERATORS = 3,
+  HOOK_RANK_FDD = 4,
+  HOOK_RANKS = 8
+};
+
+/* Puts hooks (NULL: none) at rank and returns the record it replaces;
+ * ranks outside 0..HOOK_RANKS-1 are ignored (NULL returned).  The record
+ * must outlive its registration. */
+const KernelHooks *kernel_register(int rank, const KernelHooks *hooks);
+
+/* Registers a module's hooks before any ordinary static constructor runs,
+ * so that a program's own static objects may already start the engine:
+ *   HOOK_REGISTRAR(pairs) { static KernelHooks h; ...; kernel_register(...); } */
+#define HOOK_REGISTRAR(module) \
+  __attribute__((constructor(101))) static void register_##module##_hooks(void)
+
+/* Runs every forget() entry: cached results mentioning node indices are
+ * void. */
+void kernel_forget(void) CORVANE_HIDDEN;
 
 #endif
