@@ -417,7 +417,7 @@ py::object var_node(py::object self, const std::string &name) {
 // Copies u into the manager `dest`, variable by variable name.
 py::object copy_to(const Function &u, py::object dest) {
   Core &d = core_of(dest);
-  if (&d == u.core) return py::cast(&u, py::return_value_policy::reference);
+  if (&d == u.core) return wrap(d, dest, u.node);
   std::unordered_map<int, int> memo{{0, 0}, {1, 1}};
   std::vector<std::unique_ptr<Ref>> held;
   std::vector<int> stack{u.node};
