@@ -355,9 +355,8 @@ py::object count(const Function &u, py::object nvars) {
   std::unordered_map<int, int> pos;
   for (int k = 0; k < nsup; k++) pos[sup[k]] = k;
   std::unordered_map<int, Big> memo;
-  int root = u.node;
-  Big c = count_rec(root, pos, nsup, memo);
-  c.shl((root < 2 ? 0 : pos[bdd_var(root)]) + (n - nsup));
+  Big c = count_rec(u.node, pos, nsup, memo);  // the root tests the top support variable
+  c.shl(n - nsup);
   return c.to_python();
 }
 

@@ -93,7 +93,8 @@ def text(f, draw, need=0):
         s = '%s %s %s' % (text(a[0], draw, left), draw(st.sampled_from(SPELL[op])),
                           text(a[1], draw, right))
     # a quantifier reaches to the right end, so it is always enclosed
-    return '(%s)' % s if p < need or p == 0 or draw(st.booleans()) and p < 7 else s
+    extra = draw(st.integers(0, 3)) == 0 and p < 7
+    return '(%s)' % s if p < need or p == 0 or extra else s
 
 
 def build(b, f):
@@ -252,6 +253,19 @@ def test_node_interface(bdd):
     assert x.bdd is bdd and bdd.add_var('a', level=lvl) == bdd.add_var('a') == 0
     with pytest.raises(ValueError):
         bdd.add_var('a', level=(lvl + 1) % N)
+
+
+@pytest.mark.parametrize('src, grouped', [
+    ('a | b ^ c', lambda a, b, c: a | (b ^ c)), ('a ^ b & c', lambda a, b, c: a ^ (b & c)),
+    ('a -> b -> c', lambda a, b, c: a.implies(b.implies(c))),
+    ('a <-> b <=> c', lambda a, b, c: a.equiv(b).equiv(c)),
+    ('a <-> b -> c', lambda a, b, c: a.equiv(b.implies(c))),
+    ('a -> b | c', lambda a, b, c: a.implies(b | c)), ('!a & b', lambda a, b, c: ~a & b),
+    ('a # b | c', lambda a, b, c: (a ^ b) | c),
+    ('\\E a: a & b | c', lambda a, b, c: b | c),
+    ('b & \\A a: a | c', lambda a, b, c: b & c)])
+def test_parser_precedences(bdd, src, grouped):
+    assert bdd.add_expr(src) == grouped(*map(bdd.var, 'abc'))
 
 
 @pytest.mark.parametrize('src, pos', [
