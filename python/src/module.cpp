@@ -492,8 +492,10 @@ py::dict statistics(py::object self) {
   d["max_nodes"] = bddmaxnodesize > 0 ? py::object(py::int_(bddmaxnodesize)) : py::none();
   d["collections"] = ks.gbcollectnum;
   d["reorderings"] = g_reorderings;
-  d["cache_hits"] = cs.opHit;
-  d["cache_misses"] = cs.opMiss;
+  // None when the engine keeps no operator-cache counts
+  bool counted = cs.opHit + cs.opMiss > 0;
+  d["cache_hits"] = counted ? py::object(py::int_(cs.opHit)) : py::none();
+  d["cache_misses"] = counted ? py::object(py::int_(cs.opMiss)) : py::none();
   d["engine_vars"] = ks.varnum;
   d["vars"] = (int)c.evar.size();
   return d;
