@@ -16,6 +16,7 @@ import json
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 
 from ._corvane import BDDError, Function, _Manager
@@ -59,30 +60,38 @@ class BDD(_Manager):
 
     def add_expr(self, text):
         """The BDD of a formula; see the README for the syntax."""
-        return _Parser(self, text).parse()
+        # Each nesting level costs a few Python frames: text from to_expr
+        # nests once per level of the BDD, up to the engine's 1023.
+        limit = sys.getrecursionlimit()
+        sys.setrecursionlimit(max(limit, 1000 + 10 * text.count('(')))
+        try:
+            return _Parser(self, text).parse()
+        finally:
+            sys.setrecursionlimit(limit)
 
     def to_expr(self, u):
         """`u` as a formula that add_expr parses back to u."""
         if u not in self:
             raise ValueError('the BDD belongs to another manager')
-        memo = {}
-
-        def walk(v):
+        memo = {0: 'FALSE', 1: 'TRUE'}
+        stack = [u]
+        while stack:  # children first, without recursion: a chain may be 1023 deep
+            v = stack[-1]
             key = int(v)
-            if key not in memo:
-                if v == self.false:
-                    memo[key] = 'FALSE'
-                elif v == self.true:
-                    memo[key] = 'TRUE'
-                else:
-                    low, high = v.low, v.high
-                    if low == self.false and high == self.true:
-                        memo[key] = v.var
-                    else:
-                        memo[key] = f'ite({v.var}, {walk(high)}, {walk(low)})'
-            return memo[key]
-
-        return walk(u)
+            if key in memo:
+                stack.pop()
+                continue
+            low, high = v.low, v.high
+            todo = [w for w in (low, high) if int(w) not in memo]
+            if todo:
+                stack += todo
+                continue
+            stack.pop()
+            if int(low) == 0 and int(high) == 1:
+                memo[key] = v.var
+            else:
+                memo[key] = f'ite({v.var}, {memo[int(high)]}, {memo[int(low)]})'
+        return memo[int(u)]
 
     # -- operations ---------------------------------------------------------
 
@@ -228,7 +237,7 @@ class BDD(_Manager):
         # Each root in the engine's layout ("count varnum", the levels, then
         # "node var low high" lines, children first) with the manager's
         # variable numbers, after a header naming those variables.
-        names = self.vars
+        names = list(self.vars)
         number = {n: i for i, n in enumerate(names)}
         levels = self.var_levels
         out = [_TEXT_MAGIC, f'vars {len(names)}']

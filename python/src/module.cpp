@@ -39,6 +39,7 @@ int g_cores = 0;
 // engine variable -> (owning manager, its index there); owner null once gone
 std::vector<std::pair<Core *, int>> g_owner;
 PyObject *g_bdd_error = nullptr;
+constexpr int kMaxVars = 1023;  // the engine's variable limit
 
 void record_error(int code) {
   if (g_error == 0) g_error = code;
@@ -389,22 +390,35 @@ int add_var(py::object self, const std::string &name, py::object level) {
   int at = optional_int(level, n);
   if (at < 0 || at > n) throw py::value_error("level " + std::to_string(at) + " is outside 0.." +
                                               std::to_string(n));
-  int v = bdd_extvarnum(1);
-  check();
+  int v = -1;
+  if (bdd_varnum() < kMaxVars) {
+    v = bdd_extvarnum(1);
+    check();
+  } else {
+    // The engine's variables are spent: take over one whose manager is
+    // gone. Nodes left over from it are garbage of the same functions.
+    for (size_t k = 0; k < g_owner.size() && v < 0; k++)
+      if (g_owner[k].first == nullptr) v = (int)k;
+    if (v < 0)
+      raise(g_bdd_error, py::make_tuple(BDD_ERR_RANGE, std::string(bdd_errstring(BDD_ERR_RANGE)) +
+                                                           ": all " + std::to_string(kMaxVars) +
+                                                           " variables are in use"));
+  }
   c.evar.push_back(v);
   c.names.push_back(name);
   c.index[name] = n;
-  g_owner.resize((size_t)v + 1, {nullptr, 0});
+  g_owner.resize(std::max(g_owner.size(), (size_t)v + 1), {nullptr, 0});
   g_owner[v] = {&c, n};
   ++g_epoch;
-  if (at != n) {
-    c.refresh();
-    std::vector<int> wanted(c.at_level.begin(), c.at_level.end() - 1);
-    wanted.insert(wanted.begin() + at, n);
+  c.refresh();
+  std::vector<int> wanted;
+  for (int i : c.at_level)
+    if (i != n) wanted.push_back(i);
+  wanted.insert(wanted.begin() + at, n);
+  if (wanted != c.at_level)
     set_engine_order(order_with(c, wanted));
-  } else {
+  else
     install_blocks();
-  }
   return n;
 }
 
@@ -716,6 +730,11 @@ class BDDError(Exception):
              check();
              return r == 1 && a.node != b.node;
            })
+      .def("__bool__",
+           [](const Function &) -> bool {
+             throw py::type_error(
+                 "a BDD has no truth value of its own: compare it with bdd.true or bdd.false");
+           })
       .def("__hash__", [](const Function &a) { return a.node; })
       .def("__int__", [](const Function &a) { return a.node; })
       .def("__str__", [](const Function &a) { return "@" + std::to_string(a.node); })
@@ -744,8 +763,7 @@ class BDDError(Exception):
            py::arg("cache_size") = py::none())
       .def("add_var", &add_var, py::arg("name"), py::arg("level") = py::none())
       .def("var", &var_node)
-      .def_property_readonly("vars", [](Core &c) { return c.names; })
-      .def_property_readonly("var_levels",
+      .def_property_readonly("vars",
                              [](Core &c) {
                                c.refresh();
                                py::dict d;
@@ -753,6 +771,8 @@ class BDDError(Exception):
                                  d[py::str(c.names[i])] = c.level_of[i];
                                return d;
                              })
+      .def_property_readonly("var_levels",
+                             [](py::object self) { return self.attr("vars"); })
       .def("var_at_level",
            [](Core &c, int level) {
              c.refresh();

@@ -209,7 +209,7 @@ def test_managers_are_separate_namespaces():
     a.declare('x', 'y')
     b.declare('y', 'x', 'z')
     a.add_var('w', level=1)
-    assert a.var_levels == {'x': 0, 'w': 1, 'y': 2} and a.vars == ['x', 'y', 'w']
+    assert a.var_levels == {'x': 0, 'w': 1, 'y': 2} and list(a.vars) == ['x', 'y', 'w']
     assert b.var_levels == {'y': 0, 'x': 1, 'z': 2} and b.var('y').level == 0
     u = a.add_expr(r'x /\ ~w \/ y')
     with pytest.raises(ValueError, match="'w'"):
@@ -250,6 +250,8 @@ def test_node_interface(bdd):
     assert bdd.cube(['a', 'b']) == x & y and bdd.cube({'a': True, 'b': False}) == x & ~y
     assert len(x ^ y) == 3 and len(t) == 0 and x.ref >= 1
     lvl = bdd.level_of_var('a')
+    with pytest.raises(TypeError):
+        bool(x)
     assert x.bdd is bdd and bdd.add_var('a', level=lvl) == bdd.add_var('a') == 0
     with pytest.raises(ValueError):
         bdd.add_var('a', level=(lvl + 1) % N)
@@ -315,7 +317,7 @@ def test_files_round_trip_with_non_ascii_names(tmp_path):
     b.declare('ç', 'zz')
     back = b.load(str(tmp_path / 'f.txt'))
     assert [b.to_expr(r) for r in back] == [b.to_expr(a.copy(r, b)) for r in roots]
-    assert b.var_levels['ç'] == 0 and b.vars[2:] == ['α', 'b']
+    assert b.var_levels['ç'] == 0 and list(b.vars)[2:] == ['α', 'b']
     a.dump(str(tmp_path / 'g.dot'), roots[0])
     dot = (tmp_path / 'g.dot').read_text(encoding='utf-8')
     assert dot.startswith('digraph') and '"α"' in dot and dot.count('->') == 2 * 3 + 1
@@ -338,7 +340,7 @@ def test_pictures_through_graphviz(tmp_path):
 
 def test_engine_errors_become_exceptions_quietly():
     # In a process of its own: it sets an engine-wide node limit and uses up
-    # the variable budget. Nothing may reach the terminal.
+    # the variable budget, then reuses it. Nothing may reach the terminal.
     script = textwrap.dedent(r'''
         import corvane
         b = corvane.BDD(max_nodes=20000)
@@ -360,8 +362,19 @@ def test_engine_errors_become_exceptions_quietly():
             raise SystemExit('no BDDError')
         except corvane.BDDError as e:
             assert e.code == -3 and e.message, e
+        del u, w
+        keep = corvane.BDD()        # keeps the engine, and its spent variables
+        del b
+        c = corvane.BDD()           # takes over the variables b left behind
+        names = ['z%d' % i for i in range(900)]
+        c.declare(*names)
+        c.add_var('top', level=0)
+        assert list(c.var_levels.values()) == [k + 1 for k in range(900)] + [0]
+        parity = c.add_expr(' ^ '.join(names))
+        chain = c.cube(names)       # 900 nested ite() in its text
+        assert parity.count() == 2 ** 899 and c.add_expr(c.to_expr(chain)) == chain
         try:
-            b.configure(colour=1)
+            c.configure(colour=1)
             raise SystemExit('no ValueError')
         except ValueError:
             pass
