@@ -39,6 +39,20 @@ def table_of(u):
     return mask
 
 
+def levels_descend(u):
+    """Every node's children lie on lower levels (larger numbers) than it."""
+    stack, seen = [u], set()
+    while stack:
+        v = stack.pop()
+        if v.var is None or int(v) in seen:
+            continue
+        seen.add(int(v))
+        if not (v.low.level > v.level < v.high.level and v.level == v.bdd.level_of_var(v.var)):
+            return False
+        stack += [v.low, v.high]
+    return True
+
+
 def table(fn):
     return sum(bool(fn(env(r))) << r for r in ROWS)
 
@@ -194,14 +208,29 @@ def test_reordering_keeps_every_held_function(f_list, perm):
     assert b.var_levels == {n: k for k, n in enumerate(perm)}
     assert [b.var_at_level(k) for k in range(N)] == list(perm)
     assert [table_of(u) for u in held] == tables
-    for u in held:
-        if u.var is not None:
-            assert u.level == b.level_of_var(u.var) and b.succ(u)[0] == u.level
-            assert u.low is not None and u.low.level > u.level
+    assert all(levels_descend(u) and b.succ(u)[0] == u.level for u in held)
     b.reorder()
     assert sorted(b.var_levels.values()) == list(range(N))
-    assert [table_of(u) for u in held] == tables
+    assert [table_of(u) for u in held] == tables and all(map(levels_descend, held))
     assert other.var_levels == {'p': 0, 'q': 1} and guard == other.add_expr('~p | q')
+
+
+def test_automatic_reordering_keeps_functions_and_levels():
+    b, n = corvane.BDD(), 17
+    xs, ys = ['x%d' % i for i in range(n)], ['y%d' % i for i in range(n)]
+    b.declare(*xs, *ys)  # pairs far apart: exponential in this order
+    before = b.statistics()['reorderings']
+    old = b.configure(reordering=True)
+    try:
+        u = b.false
+        for x, y in zip(xs, ys):
+            u |= b.var(x) & b.var(y)
+    finally:
+        b.configure(**old)
+    assert b.statistics()['reorderings'] > before
+    assert sorted(b.var_levels.values()) == list(range(2 * n)) and len(u) < 2 ** 10
+    assert u.count() == 4 ** n - 3 ** n and u.level == 0 and levels_descend(u)
+    assert b.add_expr(' | '.join(f'{x} & {y}' for x, y in zip(xs, ys))) == u
 
 
 def test_managers_are_separate_namespaces():
@@ -247,6 +276,9 @@ def test_node_interface(bdd):
     for bad in (('nand', x, y), ('and', x), ('not', x, y), ('ite', x, y)):
         with pytest.raises(ValueError):
             bdd.apply(*bad)
+    for mixed in ({'a': True, 'b': 'c'}, {'a': x, 'b': False}, {'a': 1}):
+        with pytest.raises(ValueError):
+            bdd.let(mixed, x)
     assert bdd.cube(['a', 'b']) == x & y and bdd.cube({'a': True, 'b': False}) == x & ~y
     assert len(x ^ y) == 3 and len(t) == 0 and x.ref >= 1
     lvl = bdd.level_of_var('a')
