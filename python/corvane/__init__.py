@@ -49,13 +49,6 @@ class BDD(_Manager):
     def __repr__(self):
         return f'<corvane.BDD with {len(self.vars)} variables>'
 
-    # -- variables ----------------------------------------------------------
-
-    def declare(self, *names):
-        """Adds each name not yet declared as a variable at the bottom."""
-        for name in names:
-            self.add_var(name)
-
     # -- formulas -----------------------------------------------------------
 
     def add_expr(self, text):

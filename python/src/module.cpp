@@ -377,8 +377,8 @@ int refcount(int n) {
   return (int)(((bddnodes[n].word1 >> 28) << 5) | (bddnodes[n].word0 >> 27));
 }
 
-int add_var(py::object self, const std::string &name, py::object level) {
-  Core &c = core_of(self);
+// Adds one variable; `blocks` false leaves the block layout to the caller.
+int add_var_to(Core &c, const std::string &name, py::object level, bool blocks) {
   if (name.empty()) throw py::value_error("a variable name must not be empty");
   auto it = c.index.find(name);
   if (it != c.index.end()) {
@@ -417,9 +417,24 @@ int add_var(py::object self, const std::string &name, py::object level) {
   wanted.insert(wanted.begin() + at, n);
   if (wanted != c.at_level)
     set_engine_order(order_with(c, wanted));
-  else
+  else if (blocks)
     install_blocks();
   return n;
+}
+
+int add_var(py::object self, const std::string &name, py::object level) {
+  return add_var_to(core_of(self), name, level, true);
+}
+
+void declare(py::object self, py::args names) {
+  Core &c = core_of(self);
+  try {
+    for (auto n : names) add_var_to(c, n.cast<std::string>(), py::none(), false);
+  } catch (...) {
+    install_blocks();
+    throw;
+  }
+  install_blocks();
 }
 
 py::object var_node(py::object self, const std::string &name) {
@@ -762,6 +777,7 @@ class BDDError(Exception):
       .def(py::init<py::object, py::object>(), py::arg("max_nodes") = py::none(),
            py::arg("cache_size") = py::none())
       .def("add_var", &add_var, py::arg("name"), py::arg("level") = py::none())
+      .def("declare", &declare, "Adds each name not yet declared as a variable at the bottom.")
       .def("var", &var_node)
       .def_property_readonly("vars",
                              [](Core &c) {
