@@ -17,7 +17,6 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 
 from ._corvane import BDDError, Function, _Manager
 

@@ -340,7 +340,7 @@ def test_dropped_handles_release_every_node():
     assert len(b) == start + 2 * 10  # every variable keeps its two literals
 
 
-def test_files_round_trip_with_non_ascii_names(tmp_path):
+def test_files_round_trip_with_non_ascii_names(tmp_path, monkeypatch):
     a = corvane.BDD()
     a.declare('α', 'b', 'ç')
     roots = [a.add_expr(r'α /\ ~b \/ ç'), a.true, a.false, a.var('b')]
@@ -358,6 +358,9 @@ def test_files_round_trip_with_non_ascii_names(tmp_path):
         b.load(str(tmp_path / 'bad.txt'))
     with pytest.raises(ValueError):
         a.dump(str(tmp_path / 'h.txt'), roots, filetype='gif')
+    monkeypatch.setenv('PATH', str(tmp_path))  # no Graphviz to be found
+    with pytest.raises(RuntimeError, match='Graphviz'):
+        a.dump(str(tmp_path / 'p.png'), roots)
 
 
 @pytest.mark.skipif(shutil.which('dot') is None, reason="Graphviz's dot is not installed")
