@@ -615,7 +615,8 @@ std::vector<std::pair<int, bool>> literals(Core &c, py::object spec) {
   std::vector<std::pair<int, bool>> lits;
   if (py::isinstance<py::dict>(spec)) {
     for (auto item : spec.cast<py::dict>())
-      lits.push_back({c.evar[c.index_of(item.first.cast<std::string>())], item.second.cast<bool>()});
+      lits.push_back(
+          {c.evar[c.index_of(item.first.cast<std::string>())], item.second.cast<bool>()});
   } else {
     for (auto n : spec.cast<py::iterable>())
       lits.push_back({c.evar[c.index_of(n.cast<std::string>())], true});
@@ -697,10 +698,14 @@ class BDDError(Exception):
   Py_INCREF(g_bdd_error);
 
   py::class_<Function>(m, "Function", "A BDD node of one manager; holds one engine reference.")
-      .def("__and__", [](const Function &a, const Function &b) { return binary(a, b, OP_AND); })
-      .def("__or__", [](const Function &a, const Function &b) { return binary(a, b, OP_OR); })
-      .def("__xor__", [](const Function &a, const Function &b) { return binary(a, b, OP_XOR); })
-      .def("__sub__", [](const Function &a, const Function &b) { return binary(a, b, OP_DIFF); })
+      .def("__and__", [](const Function &a, const Function &b) { return binary(a, b, OP_AND); },
+           py::is_operator())
+      .def("__or__", [](const Function &a, const Function &b) { return binary(a, b, OP_OR); },
+           py::is_operator())
+      .def("__xor__", [](const Function &a, const Function &b) { return binary(a, b, OP_XOR); },
+           py::is_operator())
+      .def("__sub__", [](const Function &a, const Function &b) { return binary(a, b, OP_DIFF); },
+           py::is_operator())
       .def("implies", [](const Function &a, const Function &b) { return binary(a, b, OP_IMP); })
       .def("equiv", [](const Function &a, const Function &b) { return binary(a, b, OP_BIIMP); })
       .def("__invert__",
@@ -723,28 +728,32 @@ class BDDError(Exception):
              int r = bdd_imp(a.node, b.node);
              check();
              return r == 1;
-           })
+           },
+           py::is_operator())
       .def("__lt__",
            [](const Function &a, const Function &b) {
              same(a, b);
              int r = bdd_imp(a.node, b.node);
              check();
              return r == 1 && a.node != b.node;
-           })
+           },
+           py::is_operator())
       .def("__ge__",
            [](const Function &a, const Function &b) {
              same(a, b);
              int r = bdd_imp(b.node, a.node);
              check();
              return r == 1;
-           })
+           },
+           py::is_operator())
       .def("__gt__",
            [](const Function &a, const Function &b) {
              same(a, b);
              int r = bdd_imp(b.node, a.node);
              check();
              return r == 1 && a.node != b.node;
-           })
+           },
+           py::is_operator())
       .def("__bool__",
            [](const Function &) -> bool {
              throw py::type_error(

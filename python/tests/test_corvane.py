@@ -282,8 +282,9 @@ def test_node_interface(bdd):
     assert bdd.cube(['a', 'b']) == x & y and bdd.cube({'a': True, 'b': False}) == x & ~y
     assert len(x ^ y) == 3 and len(t) == 0 and x.ref >= 1
     lvl = bdd.level_of_var('a')
-    with pytest.raises(TypeError):
-        bool(x)
+    for bad in (lambda: bool(x), lambda: x & 1, lambda: 1 | x, lambda: x <= True):
+        with pytest.raises(TypeError):
+            bad()
     assert x.bdd is bdd and bdd.add_var('a', level=lvl) == bdd.add_var('a') == 0
     with pytest.raises(ValueError):
         bdd.add_var('a', level=(lvl + 1) % N)
