@@ -611,14 +611,14 @@ int literal_cube(const std::vector<std::pair<int, bool>> &lits) {
   return acc;
 }
 
-std::vector<std::pair<int, bool>> literals(Core &c, py::object spec) {
+std::vector<std::pair<int, bool>> literals(Core &c, py::object given) {
   std::vector<std::pair<int, bool>> lits;
-  if (py::isinstance<py::dict>(spec)) {
-    for (auto item : spec.cast<py::dict>())
+  if (py::isinstance<py::dict>(given)) {
+    for (auto item : given.cast<py::dict>())
       lits.push_back(
           {c.evar[c.index_of(item.first.cast<std::string>())], item.second.cast<bool>()});
   } else {
-    for (auto n : spec.cast<py::iterable>())
+    for (auto n : given.cast<py::iterable>())
       lits.push_back({c.evar[c.index_of(n.cast<std::string>())], true});
   }
   return lits;
@@ -635,9 +635,9 @@ py::object restrict_to(py::object self, const Function &u, py::dict values) {
   return wrap(c, self, r);
 }
 
-py::object cube(py::object self, py::object spec) {
+py::object cube(py::object self, py::object given) {
   Core &c = core_of(self);
-  int acc = literal_cube(literals(c, spec));
+  int acc = literal_cube(literals(c, given));
   py::object out = wrap(c, self, acc);
   bdd_delref(acc);
   return out;
@@ -787,7 +787,7 @@ class BDDError(Exception):
            py::arg("cache_size") = py::none())
       .def("add_var", &add_var, py::arg("name"), py::arg("level") = py::none())
       .def("declare", &declare, "Adds each name not yet declared as a variable at the bottom.")
-      .def("var", &var_node)
+      .def("var", &var_node, py::arg("name"))
       .def_property_readonly("vars",
                              [](Core &c) {
                                c.refresh();
@@ -838,10 +838,10 @@ class BDDError(Exception):
              return wrap(c, self, bdd_ite(f.node, g.node, h.node));
            })
       .def("_quantify", &quantify)
-      .def("and_exists", &and_exists)
+      .def("and_exists", &and_exists, py::arg("u"), py::arg("v"), py::arg("names"))
       .def("_substitute", &substitute)
       .def("_restrict", &restrict_to)
-      .def("cube", &cube)
+      .def("cube", &cube, py::arg("literals"))
       .def("support",
            [](Core &c, const Function &u) {
              owned(c, u);
@@ -859,7 +859,7 @@ class BDDError(Exception):
              owned(c, u);
              return py::make_tuple(c.node_level(u.node), child(u, false), child(u, true));
            })
-      .def("find_or_add", &find_or_add)
+      .def("find_or_add", &find_or_add, py::arg("var"), py::arg("low"), py::arg("high"))
       .def("copy",
            [](py::object self, const Function &u, py::object other) {
              owned(core_of(self), u);
