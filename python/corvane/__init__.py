@@ -44,6 +44,38 @@ class BDD(_Manager):
 
     def __init__(self, max_nodes=None, cache_size=None):
         super().__init__(max_nodes, cache_size)
+        self._ints = {}  # integer name -> (low, high, bit names, least significant first)
+
+    def declare_int(self, name, low, high):
+        """Declares the integer `name` in low..high (0 <= low <= high): the
+        variables name_0, name_1, ... hold its binary digits, least significant
+        first. Formulas compare sums and differences of integers and
+        literals (`x + 1 = y`, `x < 10`); they say nothing about the range,
+        which `bdd.int_range(name)` gives."""
+        if not 0 <= low <= high:
+            raise ValueError('an integer needs 0 <= low <= high')
+        if name in self._ints:
+            if self._ints[name][:2] != (low, high):
+                raise ValueError(f"integer '{name}' already has another range")
+            return
+        if name in self.vars:
+            raise ValueError(f"'{name}' is already a Boolean variable")
+        bits = [f'{name}_{k}' for k in range(max(1, high.bit_length()))]
+        self.declare(*bits)
+        self._ints[name] = (low, high, bits)
+
+    def int_range(self, name):
+        """The BDD of low <= name <= high for a declared integer."""
+        if name not in self._ints:
+            raise ValueError(f"undeclared integer: '{name}'")
+        low, high, _ = self._ints[name]
+        return self.add_expr(f'{low} <= {name} /\\ {name} <= {high}')
+
+    def int_value(self, assignment, name):
+        """The value of the integer `name` in an assignment from pick_iter."""
+        if name not in self._ints:
+            raise ValueError(f"undeclared integer: '{name}'")
+        return sum(1 << k for k, b in enumerate(self._ints[name][2]) if assignment[b])
 
     def __repr__(self):
         return f'<corvane.BDD with {len(self.vars)} variables>'
@@ -322,7 +354,8 @@ class _TextReader:
 class _Parser:
     """Recursive descent over the formula syntax; errors name the position."""
 
-    SYMBOLS = ['<->', '<=>', '->', '=>', '/\\', '\\/', '\\E', '\\A',
+    SYMBOLS = ['<->', '<=>', '->', '=>', '<=', '>=', '!=', '<', '>', '=', '+', '-',
+               '/\\', '\\/', '\\E', '\\A',
                '~', '!', '&', '|', '^', '#', '(', ')', ',', ':']
 
     def __init__(self, bdd, text):
@@ -340,6 +373,13 @@ class _Parser:
             c = text[i]
             if c.isspace():
                 i += 1
+                continue
+            if c.isdigit():
+                j = i
+                while j < n and text[j].isdigit():
+                    j += 1
+                tokens.append(('number', text[i:j], i))
+                i = j
                 continue
             if c.isalpha() or c == '_':
                 j = i + 1
@@ -428,6 +468,8 @@ class _Parser:
             u = self.expr()
             self.take(')')
             return u
+        if kind == 'number' or kind == 'name' and self.peek()[1] in self.bdd._ints:
+            return self.comparison()
         if kind == 'name':
             _, word, pos = self.take('name')
             if word == 'TRUE':
@@ -446,6 +488,66 @@ class _Parser:
             return self.variable(word, pos)
         what = 'end of input' if kind == 'end' else repr(self.peek()[1])
         self.error(pos, f'expected a formula, found {what}')
+
+    # Integer comparisons: subtracted terms move to the other side, so both
+    # sides are sums of natural numbers, added and compared bit by bit.
+    COMPARE = ('=', '!=', '<', '<=', '>', '>=')
+
+    def comparison(self):
+        left = self.int_sum()
+        kind = self.take(*self.COMPARE)[0]
+        right = self.int_sum()
+        c = left[2] - right[2]
+        a = self.add_all(left[0] + right[1], max(c, 0))
+        b = self.add_all(right[0] + left[1], max(-c, 0))
+        if kind in ('=', '!='):
+            eq = self.bdd.true
+            for x, y in zip(*self.pad(a, b)):
+                eq &= x.equiv(y)
+            return eq if kind == '=' else ~eq
+        if kind in ('>', '<='):
+            a, b = b, a
+        less = self.less(a, b)
+        return less if kind in ('<', '>') else ~less
+
+    def int_sum(self):
+        """(added bit vectors, subtracted bit vectors, constant)."""
+        plus, minus, const, sign = [], [], 0, 1
+        while True:
+            kind, word, pos = self.take('number', 'name')
+            if kind == 'number':
+                const += sign * int(word)
+            elif word in self.bdd._ints:
+                vec = [self.bdd.var(b) for b in self.bdd._ints[word][2]]
+                (plus if sign > 0 else minus).append(vec)
+            else:
+                self.error(pos, f"'{word}' is not an integer")
+            if self.peek()[0] not in ('+', '-'):
+                return plus, minus, const
+            sign = 1 if self.take('+', '-')[0] == '+' else -1
+
+    def pad(self, a, b):
+        n = max(len(a), len(b))
+        f = self.bdd.false
+        return a + [f] * (n - len(a)), b + [f] * (n - len(b))
+
+    def add_all(self, vectors, const):
+        t, f = self.bdd.true, self.bdd.false
+        total = [t if const >> k & 1 else f for k in range(const.bit_length())]
+        for vec in vectors:
+            a, b = self.pad(total, vec)
+            carry, total = f, []
+            for x, y in zip(a, b):
+                total.append(x ^ y ^ carry)
+                carry = (x & y) | (carry & (x ^ y))
+            total.append(carry)
+        return total
+
+    def less(self, a, b):
+        lt = self.bdd.false  # decided by the most significant differing bit
+        for x, y in zip(*self.pad(a, b)):
+            lt = (~x & y) | (x.equiv(y) & lt)
+        return lt
 
     def name_token(self):
         _, word, pos = self.take('name')

@@ -181,6 +181,39 @@ def test_count_and_pick_iter_match_enumeration(bdd, f, extra):
             bdd.count(u, len(sup) - 1)
 
 
+int_terms = st.lists(st.tuples(st.sampled_from(['+', '-']),
+                               st.sampled_from(['x', 'y']) | st.integers(0, 20).map(str)),
+                     min_size=1, max_size=3)
+
+
+@FEW
+@given(st.integers(0, 12), st.integers(0, 12), int_terms, int_terms,
+       st.sampled_from(['=', '!=', '<', '<=', '>', '>=']))
+def test_integer_comparisons_match_arithmetic(hx, hy, left, right, op):
+    b = corvane.BDD()
+    b.declare_int('x', 0, hx)
+    b.declare_int('y', 1 if hy else 0, hy)
+    for bad in (lambda: b.declare_int('x', 1, hx + 1), lambda: b.declare_int('z', 3, 2),
+                lambda: b.add_expr('x_0 + 1 = 2'), lambda: b.add_expr('x & x_0')):
+        with pytest.raises(ValueError):
+            bad()
+
+    def side(terms):
+        out = '0' if terms[0][0] == '-' else ''
+        for sign, t in terms:
+            out = f'{out} {sign} {t}' if out else t
+        return out
+
+    text = f'{side(left)} {op} {side(right)}'
+    u = b.add_expr(text) & b.int_range('x') & b.int_range('y')
+    got = {(b.int_value(a, 'x'), b.int_value(a, 'y')) for a in b.pick_iter(u, set(b.vars))}
+    py = f'{side(left)} {"==" if op == "=" else op} {side(right)}'
+    want = {(x, y) for x in range(hx + 1) for y in range(1 if hy else 0, hy + 1)
+            if eval(py, {'x': x, 'y': y})}
+    assert got == want, text
+    assert b.count(u, len(b.vars)) == len(want)
+
+
 def test_counts_are_exact_past_floating_point():
     b = corvane.BDD()
     vs = ['v%d' % i for i in range(200)]
