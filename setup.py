@@ -10,8 +10,9 @@ from pybind11.setup_helpers import Pybind11Extension, build_ext
 from setuptools import setup
 
 here = os.path.dirname(os.path.abspath(__file__))
-engine = sorted(os.path.relpath(p, here)
-                for p in glob.glob(os.path.join(here, 'corvane', 'src', '**', '*.cpp'), recursive=True))
+# Recursive: the engine's sources may sit in subfolders of corvane/src.
+pattern = os.path.join(here, 'corvane', 'src', '**', '*.cpp')
+engine = sorted(os.path.relpath(p, here) for p in glob.glob(pattern, recursive=True))
 
 setup(
     name='corvane',
