@@ -150,6 +150,34 @@ else
   say "   skipped: no JDK was found when the build was configured"
 fi
 
+section "8. From Python: N queens and a mutual-exclusion protocol (examples/python/)"
+if [[ -x /usr/bin/python3 ]] && grep -q '^CORVANE_PYTHON:BOOL=ON' "$BUILD/CMakeCache.txt" &&
+  [[ -d "$BUILD/python" ]]; then
+  if ! cmake --build "$BUILD" -j2 --target corvane_python >"$BUILD/demo-python-build.log" 2>&1; then
+    cat "$BUILD/demo-python-build.log" >&2
+    exit 1
+  fi
+  py() { PYTHONPATH="$BUILD/python" /usr/bin/python3 "$@"; }
+  for n in 8 10; do
+    out="$(py "$ROOT/examples/python/queens.py" "$n")" || { say "   queens.py $n failed"; failures=$((failures + 1)); continue; }
+    say "   Python: $(head -1 <<<"$out"), $(sed -n 's/^  result BDD: //p' <<<"$out")"
+    [[ "$(head -1 <<<"$out")" == "$(head -1 <<<"$("$EX/queens" "$n")")" ]] && check ok || check no "queens.py $n differs from queens $n"
+  done
+  for n in 4 64; do
+    # mutex.py exits non-zero when the count or the exclusion property is wrong
+    if out="$(py "$ROOT/examples/python/mutex.py" "$n")"; then
+      sed -n '1,2p' <<<"$out" | sed 's/^/   /'
+      check ok
+    else
+      check no "mutex.py $n: $out"
+    fi
+  done
+  say "   Each reachable set is an image (and_exists) renamed back (let) until it stops"
+  say "   growing; the counts are exact Python integers: 2^N + N*2^(N-1) states."
+else
+  say "   skipped: the Python package was not configured (needs python3-dev and pybind11)"
+fi
+
 section "Done"
 if ((failures)); then
   say "$failures check(s) did not match."
