@@ -152,7 +152,7 @@ FACTORY_NATIVE(jintArray, nodes0)(JNIEnv *env, jclass, jint r) {
   if (check_error(env) != 0) return NULL;
   int *out = (int *)malloc(sizeof(int) * 5 * (size_t)(total + 1));
   int *stack = (int *)malloc(sizeof(int) * 2 * (size_t)(total + 1));
-  int *seen = (int *)calloc((size_t)bdd_getallocnum(), 1);
+  char *seen = (char *)calloc((size_t)bdd_getallocnum(), 1);
   if (out == NULL || stack == NULL || seen == NULL) {
     free(out), free(stack), free(seen);
     throw_new(env, "java/lang/OutOfMemoryError", "node list");
