@@ -56,7 +56,8 @@ public class BDDException extends RuntimeException {
         /** Division by zero. */
         BVEC_DIVZERO(-22);
 
-        private final int code;
+        /** The engine's code, 0 for the library's own errors. */
+    private final int code;
 
         Reason(int code) {
             this.code = code;
@@ -82,6 +83,7 @@ public class BDDException extends RuntimeException {
         }
     }
 
+    /** The engine's code, 0 for the library's own errors. */
     private final int code;
 
     /**
