@@ -1052,8 +1052,8 @@ public final class CorvaneFactory extends BDDFactory implements AutoCloseable {
     }
 
     /**
-     * Clears the engine's node-limit condition. Every call clears it when it
-     * returns, so this is only needed after {@code setError0}.
+     * Clears the engine's node-limit condition. Every call into the engine
+     * already clears it when it returns; this stays for earlier callers.
      */
     public void clearError() {
         enter();
