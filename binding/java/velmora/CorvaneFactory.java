@@ -6,7 +6,11 @@ import java.io.InputStream;
 import java.io.UncheckedIOException;
 import java.lang.ref.Cleaner;
 import java.math.BigInteger;
+import java.nio.ByteBuffer;
+import java.nio.CharBuffer;
+import java.nio.charset.CharacterCodingException;
 import java.nio.charset.Charset;
+import java.nio.charset.CodingErrorAction;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.StandardCopyOption;
@@ -1166,15 +1170,28 @@ public final class CorvaneFactory extends BDDFactory implements AutoCloseable {
         return printed(ORDER, 0);
     }
 
-    /** A file name as the platform encodes it, NUL-terminated. */
+    /** The encoding the JVM uses for file names. */
+    static Charset fileNameCharset() {
+        String enc = System.getProperty("sun.jnu.encoding");
+        return enc != null && Charset.isSupported(enc) ? Charset.forName(enc) : Charset.defaultCharset();
+    }
+
+    /** A file name as the platform encodes it; refused when it cannot say it (rather than mangled). */
     static byte[] fileName(String file) {
         Objects.requireNonNull(file, "file");
         if (file.isEmpty() || file.indexOf('\0') >= 0) {
             throw new IllegalArgumentException("file must be a non-empty name without NUL characters");
         }
-        String enc = System.getProperty("sun.jnu.encoding");
-        Charset cs = enc != null && Charset.isSupported(enc) ? Charset.forName(enc) : Charset.defaultCharset();
-        return file.getBytes(cs);
+        Charset cs = fileNameCharset();
+        try {
+            ByteBuffer b = cs.newEncoder().onMalformedInput(CodingErrorAction.REPORT)
+                    .onUnmappableCharacter(CodingErrorAction.REPORT).encode(CharBuffer.wrap(file));
+            byte[] r = new byte[b.remaining()];
+            b.get(r);
+            return r;
+        } catch (CharacterCodingException e) {
+            throw new IllegalArgumentException("file cannot be written in the platform encoding " + cs + ": " + file);
+        }
     }
 
     /**
