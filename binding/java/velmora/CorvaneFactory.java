@@ -28,6 +28,7 @@ import java.util.Objects;
 import java.util.Set;
 import java.util.Spliterator;
 import java.util.Spliterators;
+import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.locks.ReentrantLock;
 import java.util.stream.Stream;
 import java.util.stream.StreamSupport;
@@ -73,18 +74,63 @@ public final class CorvaneFactory extends BDDFactory implements AutoCloseable {
 
     // ---- the lock ----------------------------------------------------------------
 
-    /** Takes the engine lock; refuses a call made from inside an engine call on this thread. */
+    /** Handles the cleaner found unreachable while another thread held the lock. */
+    private static final ConcurrentLinkedQueue<Resource> ABANDONED = new ConcurrentLinkedQueue<>();
+
+    /**
+     * Takes the engine lock; refuses a call made from inside an engine call on this thread.
+     * Releases what the cleaner queued meanwhile, so a busy thread cannot starve it.
+     */
     static void enter() {
         if (LOCK.isHeldByCurrentThread()) {
             throw new IllegalStateException("the factory was called from inside one of its own engine calls"
                     + " (a listener must not call the factory)");
         }
         LOCK.lock();
+        if (!ABANDONED.isEmpty()) {
+            releaseQueued();
+        }
+    }
+
+    /** Lock held: releases the queued handles, the nodes of BDDs in one engine call. */
+    private static void releaseQueued() {
+        int[] roots = new int[64];
+        int n = 0;
+        for (Resource r; (r = ABANDONED.poll()) != null;) {
+            if (r.released) {
+                continue;
+            }
+            r.released = true;
+            r.factory.live--;
+            if (r.factory.closed) {
+                continue;
+            }
+            if (r instanceof CorvaneBDD.Node) {
+                if (n == roots.length) {
+                    roots = Arrays.copyOf(roots, 2 * n);
+                }
+                roots[n++] = ((CorvaneBDD.Node) r).root;
+            } else {
+                r.release();
+            }
+        }
+        if (n > 0) {
+            delRefs0(Arrays.copyOf(roots, n));
+        }
     }
 
     static void exit() {
         LOCK.unlock();
+        if (collectHandles && !LOCK.isHeldByCurrentThread()) {
+            collectHandles = false;
+            // The engine grew while many handles were live: some may be garbage the JVM has not
+            // looked at yet, since it cannot see the engine memory they hold.
+            System.gc();
+        }
     }
+
+    /** Set when the node table grew with many handles live; read on the way out of a call. */
+    private static boolean collectHandles;
 
     // ---- loading and start-up ------------------------------------------------------
 
@@ -300,9 +346,13 @@ public final class CorvaneFactory extends BDDFactory implements AutoCloseable {
 
         abstract void release();
 
+        /** By close() (lock held), or by the cleaner thread, which must not wait behind a busy caller. */
         @Override
         public final void run() {
-            LOCK.lock(); // the cleaner thread, or a close() that already holds it
+            if (!LOCK.tryLock()) { // succeeds at once for close(), which holds it
+                ABANDONED.add(this); // the next call to take the lock releases it
+                return;
+            }
             try {
                 if (!released) {
                     released = true;
@@ -310,6 +360,9 @@ public final class CorvaneFactory extends BDDFactory implements AutoCloseable {
                     if (!factory.closed) {
                         release();
                     }
+                }
+                if (!ABANDONED.isEmpty()) {
+                    releaseQueued();
                 }
             } finally {
                 LOCK.unlock();
@@ -1451,6 +1504,7 @@ public final class CorvaneFactory extends BDDFactory implements AutoCloseable {
             f.resizestats.num++;
             f.resizestats.oldsize = oldsize;
             f.resizestats.newsize = newsize;
+            collectHandles = f.live > newsize / 8;
             for (Listener l : f.listeners) {
                 l.resize(oldsize, newsize);
             }
