@@ -88,7 +88,12 @@ public final class CorvaneFactory extends BDDFactory implements AutoCloseable {
         }
         LOCK.lock();
         if (!ABANDONED.isEmpty()) {
-            releaseQueued();
+            try {
+                releaseQueued();
+            } catch (RuntimeException | Error e) {
+                LOCK.unlock(); // the caller's finally has not been reached yet
+                throw e;
+            }
         }
     }
 
