@@ -11,12 +11,18 @@ JNIEnv *jnienv;
 
 /* The engine error recorded during the native call in progress.  Named
  * like the kernel's error routine on purpose: the binding only ever reads
- * and writes this variable, and never calls that routine. */
+ * and writes this variable, and never calls that routine.  Java calls are
+ * serialised by the host class's lock, which is held while this, jnienv
+ * and the allsat state are set and read. */
 static int bdd_error;
 
+/* Runs inside engine frames, maybe just before a restart jump: it only
+ * records.  The first code is kept, since later ones of the same call are
+ * its consequences.  Clearing the node-table condition here would make
+ * every later node creation of the call collect the whole table again;
+ * check_error clears it once the engine has returned instead. */
 void bdd_errhandler(int code) {
-  bdd_error = code;
-  bdd_clear_error();
+  if (bdd_error == 0) bdd_error = code;
 }
 
 void throw_new(JNIEnv *env, const char *cls, const char *msg) {
@@ -39,7 +45,28 @@ static const char *exception_class(int code) {
   }
 }
 
+/* BDDException carries the numeric code beside the engine's message. */
+static void throw_bdd_exception(JNIEnv *env, int code) {
+  jclass c = env->FindClass("velmora/BDDException");
+  if (c == NULL) return;
+  jmethodID ctor = env->GetMethodID(c, "<init>", "(Ljava/lang/String;I)V");
+  jstring msg = ctor ? env->NewStringUTF(bdd_errstring(code)) : NULL;
+  if (msg != NULL) {
+    jvalue args[2];
+    args[0].l = msg;
+    args[1].i = code;
+    jthrowable e = (jthrowable)env->NewObjectA(c, ctor, args);
+    if (e != NULL) env->Throw(e);
+    env->DeleteLocalRef(e);
+    env->DeleteLocalRef(msg);
+  }
+  env->DeleteLocalRef(c);
+}
+
 int check_error(JNIEnv *env) {
+  /* The node-table condition lasts until the call that hit it returns:
+   * the rest of that call fails fast, the next one may collect again. */
+  if (bdderrorcond != 0) bdd_clear_error();
   int code = bdd_error;
   if (code == 0) return 0;
   bdd_error = 0;
@@ -47,7 +74,11 @@ int check_error(JNIEnv *env) {
    * exception pending; raising another would be invalid, and the host
    * still sees the call fail. */
   if (env->ExceptionCheck()) return code;
-  throw_new(env, exception_class(code), bdd_errstring(code));
+  const char *cls = exception_class(code);
+  if (cls[0] == 'v')
+    throw_bdd_exception(env, code);
+  else
+    throw_new(env, cls, bdd_errstring(code));
   return code;
 }
 

@@ -150,7 +150,28 @@ else
   say "   skipped: no JDK was found when the build was configured"
 fi
 
-section "8. From Python: N queens and a mutual-exclusion protocol (examples/python/)"
+section "8. Points-to analysis in Java: relations over finite domains, semi-naive evaluation"
+if command -v java >/dev/null && grep -q '^CORVANE_JAR:INTERNAL=' "$BUILD/CMakeCache.txt"; then
+  if ! cmake --build "$BUILD" -j2 --target java_pointsto pointsto >"$BUILD/demo-java-build.log" 2>&1; then
+    cat "$BUILD/demo-java-build.log" >&2
+    exit 1
+  fi
+  # The jar alone: the library is loaded from inside it.
+  out="$(java -cp "$BUILD/binding/corvane-2.4.0.jar:$EX/pointsto-java.jar" PointsTo 10)"
+  sed 's/^/   /' <<<"$out"
+  c="$("$EX/pointsto" 10 | sed -n 's/^BDD solver: \([0-9]*\) points-to pairs in \([0-9]*\) .*/\1 pairs, \2 rounds/p')"
+  say "   The same analysis in C (examples/pointsto.c): $c."
+  say "   Each round joins only the facts new since the last one; the worklist over bit"
+  say "   sets checked every pair.  On one context and a thousand variables the bit sets"
+  say "   win: BDDs pay when relations share structure, as with many calling contexts."
+  java_pairs="$(sed -n 's/^BDD solver: \([0-9]*\) points-to pairs in \([0-9]*\) .*/\1 pairs, \2 rounds/p' <<<"$out")"
+  [[ "$(tail -1 <<<"$out")" == "the two solvers agree on every pair" && "$java_pairs" == "$c" ]] &&
+    check ok || check no "the solvers or the C version disagree"
+else
+  say "   skipped: no JDK was found when the build was configured"
+fi
+
+section "9. From Python: N queens and a mutual-exclusion protocol (examples/python/)"
 if [[ -x /usr/bin/python3 ]] && grep -q '^CORVANE_PYTHON:BOOL=ON' "$BUILD/CMakeCache.txt" &&
   [[ -d "$BUILD/python" ]]; then
   if ! cmake --build "$BUILD" -j2 --target corvane_python >"$BUILD/demo-python-build.log" 2>&1; then
@@ -185,4 +206,5 @@ if ((failures)); then
 fi
 say "Every result matched its known value.  The programs are in examples/: read"
 say "queens.c first (queens.cpp is the same program in C++), then circuit.c, reach.c,"
-say "sendmore.c (sendmore.cpp in C++) and closure.c; java/Queens.java for the Java API."
+say "sendmore.c (sendmore.cpp in C++) and closure.c; java/Queens.java and java/PointsTo.java"
+say "for the Java library; python/queens.py and python/mutex.py for the Python package."

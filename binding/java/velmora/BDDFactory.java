@@ -1,6 +1,7 @@
 package velmora;
 
 import java.util.List;
+import java.util.Objects;
 import java.util.concurrent.CopyOnWriteArrayList;
 
 /**
@@ -9,6 +10,9 @@ import java.util.concurrent.CopyOnWriteArrayList;
  * are told of each such event.
  */
 public abstract class BDDFactory {
+
+    /** Package-private: the engine's factory is the only subclass. */
+    BDDFactory() {}
 
     /** Statistics of the latest garbage collection, written by the engine. */
     public static class GCStats {
@@ -23,6 +27,9 @@ public abstract class BDDFactory {
         /** Number of collections so far. */
         public int num;
 
+        /** Empty statistics, filled by the engine. */
+        public GCStats() {}
+
         @Override
         public String toString() {
             return "Garbage collection #" + num + ": " + nodes + " nodes / " + freenodes + " free / "
@@ -34,8 +41,13 @@ public abstract class BDDFactory {
     public static class ResizeStats {
         /** Number of growths so far. */
         public int num;
-        /** Sizes before and after the latest growth. */
-        public int oldsize, newsize;
+        /** Size before the latest growth. */
+        public int oldsize;
+        /** Size after the latest growth. */
+        public int newsize;
+
+        /** Empty statistics, filled as the table grows. */
+        public ResizeStats() {}
 
         @Override
         public String toString() {
@@ -48,58 +60,158 @@ public abstract class BDDFactory {
         /** Number of reordering passes finished so far. */
         public int num;
 
+        /** Empty statistics, counted as reorderings finish. */
+        public ReorderStats() {}
+
         @Override
         public String toString() {
             return "Reorderings: " + num;
         }
     }
 
+    /** The engine's unique-table and operator-cache counters, copied at one moment. */
+    public static final class CacheStats {
+        /** Lookups in the unique table. */
+        public final int uniqueAccess;
+        /** Hash-chain links followed in the unique table. */
+        public final int uniqueChain;
+        /** Unique-table lookups that found the node. */
+        public final int uniqueHit;
+        /** Unique-table lookups that created the node. */
+        public final int uniqueMiss;
+        /** Operator-cache hits. */
+        public final int opHit;
+        /** Operator-cache misses. */
+        public final int opMiss;
+        /** Level exchanges done by reordering. */
+        public final int swapCount;
+
+        CacheStats(int[] v) {
+            uniqueAccess = v[0];
+            uniqueChain = v[1];
+            uniqueHit = v[2];
+            uniqueMiss = v[3];
+            opHit = v[4];
+            opMiss = v[5];
+            swapCount = v[6];
+        }
+
+        @Override
+        public String toString() {
+            return "unique: " + uniqueAccess + " accesses, " + uniqueChain + " chain links, " + uniqueHit + " hits, "
+                    + uniqueMiss + " misses; operators: " + opHit + " hits, " + opMiss + " misses; swaps: "
+                    + swapCount;
+        }
+    }
+
     /**
      * Told of engine events while an operation runs, on the thread of that
-     * operation. A listener must not call into the factory; an exception it
-     * throws ends the operation's call with that exception once the engine
-     * has finished, and later events of the same call are not reported.
+     * operation. A listener must not call into the factory: such a call throws
+     * {@link IllegalStateException}. An exception a listener throws ends the
+     * operation's call with that exception once the engine has finished, and
+     * later events of the same call are not reported.
      */
     public interface Listener {
-        /** Before ({@code pre} true) and after a garbage collection. */
+        /**
+         * Before and after a garbage collection.
+         *
+         * @param pre true before the collection, false after it
+         * @param stats the factory's statistics, just updated
+         */
         default void gc(boolean pre, GCStats stats) {}
 
-        /** After the node table grew. */
+        /**
+         * After the node table grew.
+         *
+         * @param oldsize size before
+         * @param newsize size after
+         */
         default void resize(int oldsize, int newsize) {}
 
-        /** Before ({@code pre} true) and after a reordering pass. */
+        /**
+         * Before and after a reordering pass.
+         *
+         * @param pre true before the pass, false after it
+         */
         default void reorder(boolean pre) {}
     }
 
     /** Filled by the engine before each listener call; read it at any time. */
     protected final GCStats gcstats = new GCStats();
+    /** Updated at each growth of the node table. */
     protected final ResizeStats resizestats = new ResizeStats();
+    /** Updated after each reordering pass. */
     protected final ReorderStats reorderstats = new ReorderStats();
+    /** The listeners, told of events in the order they were added. */
     protected final List<Listener> listeners = new CopyOnWriteArrayList<>();
 
+    /**
+     * Statistics of the latest garbage collection.
+     *
+     * @return the live statistics object
+     */
     public GCStats getGCStats() {
         return gcstats;
     }
 
+    /**
+     * Statistics of node-table growth.
+     *
+     * @return the live statistics object
+     */
     public ResizeStats getResizeStats() {
         return resizestats;
     }
 
+    /**
+     * Statistics of reorderings.
+     *
+     * @return the live statistics object
+     */
     public ReorderStats getReorderStats() {
         return reorderstats;
     }
 
-    public void addListener(Listener l) {
-        listeners.add(l);
+    /**
+     * Adds a listener of engine events.
+     *
+     * @param listener the listener, not null
+     */
+    public void addListener(Listener listener) {
+        listeners.add(Objects.requireNonNull(listener, "listener"));
     }
 
-    public void removeListener(Listener l) {
-        listeners.remove(l);
+    /**
+     * Removes a listener added before; nothing happens when it was not added.
+     *
+     * @param listener the listener
+     */
+    public void removeListener(Listener listener) {
+        listeners.remove(listener);
     }
 
     /** The operators of {@code apply}, with the engine's codes. */
     public enum Op {
-        AND(0), XOR(1), OR(2), NAND(3), NOR(4), IMP(5), BIIMP(6), DIFF(7), LESS(8), INVIMP(9);
+        /** Conjunction. */
+        AND(0),
+        /** Exclusive or. */
+        XOR(1),
+        /** Disjunction. */
+        OR(2),
+        /** Negated conjunction. */
+        NAND(3),
+        /** Negated disjunction. */
+        NOR(4),
+        /** Implication. */
+        IMP(5),
+        /** Equivalence. */
+        BIIMP(6),
+        /** Left and not right. */
+        DIFF(7),
+        /** Not left and right. */
+        LESS(8),
+        /** Right implies left. */
+        INVIMP(9);
 
         final int code;
 
@@ -110,7 +222,22 @@ public abstract class BDDFactory {
 
     /** Reordering methods, with the engine's codes. */
     public enum ReorderMethod {
-        NONE(0), WIN2(1), WIN2ITE(2), SIFT(3), SIFTITE(4), WIN3(5), WIN3ITE(6), RANDOM(7);
+        /** No reordering. */
+        NONE(0),
+        /** Window permutation of two levels. */
+        WIN2(1),
+        /** Window permutation of two levels, iterated. */
+        WIN2ITE(2),
+        /** Sifting. */
+        SIFT(3),
+        /** Sifting, iterated. */
+        SIFTITE(4),
+        /** Window permutation of three levels. */
+        WIN3(5),
+        /** Window permutation of three levels, iterated. */
+        WIN3ITE(6),
+        /** Random exchanges. */
+        RANDOM(7);
 
         final int code;
 

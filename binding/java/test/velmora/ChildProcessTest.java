@@ -14,11 +14,15 @@ import org.junit.jupiter.api.Test;
 class ChildProcessTest {
 
     static String run(Class<?> main) throws Exception {
+        return run(main, "-Djava.library.path=" + System.getProperty("java.library.path"));
+    }
+
+    static String run(Class<?> main, String libraryPath) throws Exception {
         String cp = new File(CorvaneFactory.class.getProtectionDomain().getCodeSource().getLocation().toURI())
                 + File.pathSeparator
                 + new File(main.getProtectionDomain().getCodeSource().getLocation().toURI());
         ProcessBuilder pb = new ProcessBuilder(System.getProperty("java.home") + "/bin/java", "-Xcheck:jni",
-                "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", cp, main.getName());
+                libraryPath, "-cp", cp, main.getName());
         pb.redirectErrorStream(true);
         Process p = pb.start();
         String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
@@ -32,6 +36,24 @@ class ChildProcessTest {
         int i = out.indexOf("[" + a + "]"), j = out.indexOf("[" + b + "]");
         assertTrue(i >= 0 && j > i, out);
         return out.substring(i + a.length() + 2, j);
+    }
+
+    /** Run alone: the library comes out of the jar, whose manifest names the version. */
+    public static final class FromTheJar {
+        public static void main(String[] args) throws Exception {
+            File jar = new File(CorvaneFactory.class.getProtectionDomain().getCodeSource().getLocation().toURI());
+            try (CorvaneFactory f = CorvaneFactory.init(1000, 100, 2);
+                    java.util.jar.JarFile j = new java.util.jar.JarFile(jar)) {
+                java.util.jar.Attributes a = j.getManifest().getMainAttributes();
+                System.out.println(a.getValue("Implementation-Version") + " " + a.getValue("Automatic-Module-Name")
+                        + " " + f.ithVar(0).xor(f.ithVar(1)).satCountExact());
+            }
+        }
+    }
+
+    @Test
+    void theJarCarriesTheLibraryAndItsVersion() throws Exception {
+        assertEquals("2.4.0 velmora.corvane 2", run(FromTheJar.class, "-Djava.library.path=/nonexistent").trim());
     }
 
     @Test

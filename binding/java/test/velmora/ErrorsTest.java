@@ -1,5 +1,6 @@
 package velmora;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
@@ -37,6 +38,10 @@ class ErrorsTest {
         Throwable t = assertThrows(cls, call);
         assertEquals(cls, t.getClass());
         assertEquals(message, t.getMessage());
+        if (t instanceof BDDException) {
+            BDDException e = (BDDException) t;
+            assertEquals(e.getCode(), e.getReason().code());
+        }
         // The engine stays usable and the next call raises nothing.
         CorvaneBDD x = f.ithVar(1).and(f.nithVar(2));
         assertEquals(1.0 * (1 << (f.varNum() - 2)), x.satCount());
@@ -62,27 +67,102 @@ class ErrorsTest {
         expect(BDDException.class, "Trying to replace with variables already in the bdd",
                 () -> both.replace(f.makePair().set(0, 1)));
         expect(BDDException.class, "Unknown BDD - was not in node table", () -> CorvaneBDD.not0(1 << 20));
-        expect(BDDException.class, "Bad size argument", () -> f.setMaxIncrease(-1));
-        expect(IllegalArgumentException.class, "array size != number of vars", () -> f.setVarOrder(new int[] {0, 1, 2}));
+        expect(BDDException.class, "Bad size argument", () -> CorvaneFactory.setMaxIncrease0(-1));
+        expect(IllegalArgumentException.class, "array size != number of vars",
+                () -> CorvaneFactory.setVarOrder0(new int[] {0, 1, 2}));
         expect(IllegalArgumentException.class, "array sizes do not match",
                 () -> f.makePair().set(new int[] {0, 1}, new int[] {2, 3, 1}));
     }
 
     @Test
-    void nodeLimitIsStickyUntilCleared() {
-        f.setMaxNodeNum(f.getNodeTableSize() + 1);
-        // Build until the limit is hit: the engine refuses to go past it.
-        Throwable t = assertThrows(BDDException.class, () -> {
-            CorvaneBDD acc = f.zero();
-            for (int i = 0; i < 1 << 16; i++) {
-                f.extVarNum(1);
-                acc = acc.xor(f.ithVar(f.varNum() - 1));
+    void theNodeLimitFailsEveryCallFastAndTheNextCallIsFree() {
+        int[] collections = {0};
+        f.addListener(new BDDFactory.Listener() {
+            @Override
+            public void gc(boolean pre, BDDFactory.GCStats s) {
+                collections[0] += pre ? 1 : 0;
             }
         });
-        assertEquals("Number of nodes reached user defined maximum", t.getMessage());
-        f.setMaxNodeNum(0);
-        f.clearError();
-        assertEquals(2.0, f.ithVar(0).or(f.ithVar(1)).pathCount());
+        f.setVarNum(16);
+        f.setMaxNodeNum(f.getNodeTableSize() + 1);
+        java.util.Random rnd = new java.util.Random(6);
+        for (int round = 0; round < 3; round++) {
+            int[] during = {0};
+            // Far more nodes than the cap: a growing xor of random conjunctions.
+            BDDException e = assertThrows(BDDException.class, () -> {
+                try (CorvaneBDD a = f.zero()) {
+                    for (int i = 0; i < 4000; i++) {
+                        CorvaneBDD t = f.ithVar(rnd.nextInt(16)).and(f.ithVar(rnd.nextInt(16)));
+                        during[0] = collections[0];
+                        a.applyWith(t, BDDFactory.Op.XOR);
+                    }
+                }
+            });
+            assertEquals(BDDException.Reason.NODENUM, e.getReason());
+            assertEquals(-17, e.getCode());
+            assertEquals("Number of nodes reached user defined maximum", e.getMessage());
+            // The failing call gave up after the collection that freed too little.
+            assertTrue(collections[0] - during[0] <= 2, "collections: " + (collections[0] - during[0]));
+            int before = collections[0];
+            // The condition ended with that call: a small request succeeds at once.
+            try (CorvaneBDD x = f.ithVar(0).or(f.ithVar(1))) {
+                assertEquals(3 << 14, x.satCountExact().intValue());
+            }
+            assertTrue(collections[0] - before <= 1);
+        }
+    }
+
+    /** Each bad argument is refused at the call, naming the parameter, and leaves the engine as it was. */
+    @Test
+    void badArgumentsAreRefusedAtTheCall() {
+        CorvaneBDD x = f.ithVar(0);
+        CorvaneBDD freed = f.ithVar(1);
+        freed.free();
+        int[] order = f.getVarOrder();
+        Object[][] table = {
+            {IllegalArgumentException.class, "order names variable 0 twice", (Executable) () -> f.setVarOrder(new int[] {0, 0, 1, 2})},
+            {IllegalArgumentException.class, "order[3] = 4", (Executable) () -> f.setVarOrder(new int[] {0, 1, 2, 4})},
+            {IllegalArgumentException.class, "order has 3 entries", (Executable) () -> f.setVarOrder(new int[] {0, 1, 2})},
+            {NullPointerException.class, "order", (Executable) () -> f.setVarOrder(null)},
+            {IllegalArgumentException.class, "size must not be negative", (Executable) () -> f.setNodeTableSize(-1)},
+            {IllegalArgumentException.class, "size must not be negative", (Executable) () -> f.setMaxNodeNum(-5)},
+            {IllegalArgumentException.class, "size must not be negative", (Executable) () -> f.setMaxIncrease(-1)},
+            {IllegalArgumentException.class, "nodenum must be positive", (Executable) () -> CorvaneFactory.init(-1, -1)},
+            {IllegalArgumentException.class, "num must not be negative", (Executable) () -> f.extVarNum(-2)},
+            {NullPointerException.class, "listener", (Executable) () -> f.addListener(null)},
+            {NullPointerException.class, "that", (Executable) () -> x.and(null)},
+            {NullPointerException.class, "op", (Executable) () -> x.apply(x, null)},
+            {IllegalArgumentException.class, "varset has been freed", (Executable) () -> x.exist(freed)},
+            {NullPointerException.class, "file", (Executable) () -> f.save(null, x)},
+            {IllegalArgumentException.class, "file must be", (Executable) () -> f.load("a\0b")},
+            {IllegalArgumentException.class, "sizes[1] must be positive", (Executable) () -> f.extDomain(4, 0)},
+            {IllegalArgumentException.class, "c must be positive", (Executable) () -> f.varVector(2, 0).divmod(0)},
+        };
+        for (Object[] row : table) {
+            @SuppressWarnings("unchecked")
+            Class<? extends Throwable> cls = (Class<? extends Throwable>) row[0];
+            Throwable t = assertThrows(cls, (Executable) row[2], (String) row[1]);
+            assertTrue(t.getMessage().startsWith((String) row[1]), t.getMessage());
+        }
+        assertArrayEquals(order, f.getVarOrder());
+        assertEquals(4, f.varNum());
+        assertEquals(0, f.numberOfDomains());
+    }
+
+    @Test
+    void fileNamesOutsideTheBasicPlaneRoundTrip() throws IOException {
+        CorvaneBDD g = f.ithVar(0).xor(f.ithVar(3));
+        File file = new File(dir, "r\u00e9sum\u00e9 \ud83d\ude00.bdd");
+        if (!CorvaneFactory.fileNameCharset().newEncoder().canEncode(file.getName())) {
+            // A platform that cannot name the file is told so, and nothing is written.
+            assertThrows(IllegalArgumentException.class, () -> f.save(file.getPath(), g));
+            assertEquals(0, dir.list().length);
+            return;
+        }
+        f.save(file.getPath(), g);
+        assertTrue(file.exists(), "written under its own name");
+        assertEquals(1, dir.list().length);
+        assertEquals(g, f.load(file.getPath()));
     }
 
     @Test

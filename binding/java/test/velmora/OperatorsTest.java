@@ -1,15 +1,21 @@
 package velmora;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.math.BigInteger;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
 import java.util.HashSet;
+import java.util.Iterator;
 import java.util.List;
 import java.util.Random;
 import java.util.Set;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 import java.util.stream.Collectors;
 import java.util.stream.IntStream;
 import org.junit.jupiter.api.AfterEach;
@@ -184,6 +190,42 @@ class OperatorsTest {
         }
         assertEquals(a, union);
         assertEquals(count, covered);
+        // The exact count and the lazy enumeration (read from a node snapshot) agree with the engine's.
+        assertEquals(BigInteger.valueOf(count), A.satCountExact());
+        Iterator<byte[]> lazy = A.allsatIterator();
+        for (byte[] s : sat) {
+            assertArrayEquals(s, lazy.next());
+        }
+        assertFalse(lazy.hasNext());
+
+        // The printed set, read back cube by cube, is the function again.
+        String text = A.toSetString();
+        StringBuilder sb = new StringBuilder();
+        A.printSet(sb);
+        assertEquals(text, sb.toString());
+        TT printed = new TT(N);
+        Matcher m = Pattern.compile("<([^>]*)>").matcher(text);
+        while (m.find()) {
+            int mask = 0, bits = 0;
+            for (String lit : m.group(1).split(", ")) {
+                if (!lit.isEmpty()) {
+                    String[] vb = lit.split(":");
+                    mask |= 1 << Integer.parseInt(vb[0]);
+                    bits |= Integer.parseInt(vb[1]) << Integer.parseInt(vb[0]);
+                }
+            }
+            for (int x = 0; x < printed.size(); x++) {
+                if ((x & mask) == bits) {
+                    printed.set(x, true);
+                }
+            }
+        }
+        assertEquals(count == (1 << N) ? "T" : count == 0 ? "F" : "<", text.substring(0, 1));
+        if (count > 0 && count < (1 << N)) {
+            assertEquals(a, printed);
+        }
+        assertTrue(A.toDotString().startsWith("digraph"));
+        assertEquals(A.nodeCount() + 1, A.toTableString().split("\n").length, "a root line and one per node");
 
         // One profile entry per node, on exactly the support's variables.
         int[] profile = A.varProfile();
@@ -221,5 +263,15 @@ class OperatorsTest {
         assertTrue(Arrays.equals(new byte[] {-1, -1, -1, -1, -1}, raw[0]));
         assertEquals(null, raw[1]);
         assertEquals(N, CorvaneBDD.allsat0(0).length);
+
+        // Beyond what a double or an array holds: counted exactly, enumerated lazily.
+        f.extVarNum(100 - N);
+        CorvaneBDD wide = f.zero();
+        for (int v = 0; v < 100; v++) {
+            wide = wide.xor(k(f.ithVar(v)));
+        }
+        assertEquals(BigInteger.ONE.shiftLeft(99), wide.satCountExact());
+        assertEquals(3, wide.allsatStream().limit(3).filter(s -> s.length == 100).count());
+        wide.free();
     }
 }

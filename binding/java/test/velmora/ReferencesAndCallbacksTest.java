@@ -4,9 +4,6 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import java.lang.ref.PhantomReference;
-import java.lang.ref.Reference;
-import java.lang.ref.ReferenceQueue;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Random;
@@ -71,41 +68,6 @@ class ReferencesAndCallbacksTest {
         f.done();
         assertThrows(IllegalStateException.class, x::not);
         x.free();
-    }
-
-    /** Handles made here become unreachable when it returns. */
-    int abandon(int count) {
-        CorvaneBDD x = f.ithVar(0);
-        for (int i = 0; i < count; i++) {
-            x.and(f.ithVar(1 + i % (N - 1)));
-        }
-        CorvaneBDD last = x.and(f.ithVar(1)).and(f.ithVar(2));
-        x.free();
-        return last.root();
-    }
-
-    /** Returns once the JVM has collected and enqueued a fresh unreachable object. */
-    static void awaitCollection() throws InterruptedException {
-        ReferenceQueue<Object> q = new ReferenceQueue<>();
-        PhantomReference<Object> sentinel = new PhantomReference<>(new Object(), q);
-        System.gc();
-        q.remove(60_000); // only a safety net against a JVM that ignores System.gc()
-        Reference.reachabilityFence(sentinel);
-    }
-
-    @Test
-    void abandonedHandlesAreReleasedOnTheCallersThread() throws InterruptedException {
-        int before = f.liveHandles();
-        int root = abandon(500);
-        assertTrue(f.liveHandles() > before + 500);
-        for (int i = 0; i < 50 && f.liveHandles() > before; i++) {
-            awaitCollection();
-            f.releaseAbandoned();
-        }
-        assertEquals(before, f.liveHandles());
-        // Released exactly once: its count is back to zero.
-        BDDException e = assertThrows(BDDException.class, () -> CorvaneBDD.delRef(root));
-        assertEquals("User called break", e.getMessage());
     }
 
     static final class Recorder implements BDDFactory.Listener {
