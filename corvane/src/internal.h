@@ -247,6 +247,12 @@ extern int bddbvec_failafter;
 int bdd_pair_length(const bddPair *p);
 int bdd_pair_damaged(const bddPair *p);
 void bdd_pairs_setid(int id);
+
+/* The engine's own suspensions of automatic reordering: reorder_suspend
+ * switches it off and returns the previous state, which reorder_resume
+ * puts back, so that a suspension by the user outlasts them. */
+int reorder_suspend(void) CORVANE_HIDDEN;
+void reorder_resume(int previous) CORVANE_HIDDEN;
 }
 
 #endif

@@ -686,20 +686,20 @@ extern "C" int bdd_setvarnum(int num) {
   // The variable nodes need a node table.
   if (!bddrunning) return bdd_error(BDD_ERR_RUNNING);
   int old = bddvarnum;
-  bdd_disable_reorder();
+  const int suspension = reorder_suspend();
 
   if (num < 1 || num > MAX_VARNUM) {
     bdd_error(BDD_ERR_RANGE);
-    bdd_enable_reorder();
+    reorder_resume(suspension);
     return 0;
   }
   if (num < bddvarnum) {
     bdd_error(BDD_ERR_DECVARNUM);
-    bdd_enable_reorder();
+    reorder_resume(suspension);
     return BDD_ERR_DECVARNUM;
   }
   if (num == bddvarnum) {
-    bdd_enable_reorder();
+    reorder_resume(suspension);
     return 0;
   }
 
@@ -714,7 +714,7 @@ extern "C" int bdd_setvarnum(int num) {
   int *stack = v2l ? (int *)malloc(sizeof(int) * (size_t)refstack_capacity(num)) : nullptr;
   if (stack == nullptr) {
     bdd_error(BDD_ERR_MEMORY);
-    bdd_enable_reorder();
+    reorder_resume(suspension);
     return BDD_ERR_MEMORY;
   }
   free(bddrefstack);
@@ -735,7 +735,7 @@ extern "C" int bdd_setvarnum(int num) {
         SETREFCOUNT(bddvarset[2 * k + 1], 0);
       }
       bddvarnum = old;
-      bdd_enable_reorder();
+      reorder_resume(suspension);
       return -bdderrorcond;
     }
 
@@ -754,7 +754,7 @@ extern "C" int bdd_setvarnum(int num) {
   bdd_pairs_resize(old, bddvarnum);
   bdd_operator_varresize();
 
-  bdd_enable_reorder();
+  reorder_resume(suspension);
   return 0;
 }
 
@@ -863,14 +863,13 @@ extern "C" int bdd_duplicatevar(int var) {
     return 0;
   }
 
-  bdd_disable_reorder();
+  const int suspension = reorder_suspend();
   const int n = bddvarnum;
   const int lev = bddvar2level[var];
 
   bdd_setvarnum(n + 1);
-  bdd_disable_reorder();
   if (bddvarnum != n + 1) {
-    bdd_enable_reorder();
+    reorder_resume(suspension);
     return 0;
   }
 
@@ -906,6 +905,6 @@ extern "C" int bdd_duplicatevar(int var) {
 
   // Node indices now denote other functions: no cached result may survive.
   bdd_operator_reset();
-  bdd_enable_reorder();
+  reorder_resume(suspension);
   return n;
 }

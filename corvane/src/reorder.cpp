@@ -1144,6 +1144,14 @@ void bdd_disable_reorder(void) { reorderdisabled = 1; }
 
 void bdd_enable_reorder(void) { reorderdisabled = 0; }
 
+int reorder_suspend(void) {
+  const int previous = reorderdisabled;
+  reorderdisabled = 1;
+  return previous;
+}
+
+void reorder_resume(int previous) { reorderdisabled = previous; }
+
 int bdd_reorder_ready(void) {
   if (bddreordermethod == REORDER_NONE || vartree == NULL || bddreordertimes == 0 ||
       reorderdisabled != 0)
