@@ -172,8 +172,7 @@ static BDD appquant_rec0(BDD l, BDD r) {
   }
   BddCacheData4 *e = slot4(appexcache, PAIR((unsigned)l, (unsigned)r));
   if (e->a == KEYA(l) && e->b == r && e->c == appexid) return e->res;
-  const Halves h = split_rec(l, r, ll, lr, appquant_rec0);
-  PUSHREF(h.high);
+  const Halves h = split_rec<true>(l, r, ll, lr, appquant_rec0);
   BDD res;
   if (quantvarset[h.level] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
   else res = makenode(h.level, READREF(2), READREF(1));
@@ -190,8 +189,7 @@ static BDD relprod_rec(BDD l, BDD r) {
   if ((int)ll > quantlast && (int)lr > quantlast) return and_rec(l, r);
   BddCacheData4 *e = slot4(appexcache, PAIR((unsigned)l, (unsigned)r));
   if (e->a == KEYA(l) && e->b == r && e->c == appexid) return e->res;
-  const Halves h = split_rec(l, r, ll, lr, relprod_rec);
-  PUSHREF(h.high);
+  const Halves h = split_rec<true>(l, r, ll, lr, relprod_rec);
   BDD res;
   if (quantvarset[h.level] == quantvarsetID) res = or_rec(READREF(2), READREF(1));
   else res = makenode(h.level, READREF(2), READREF(1));

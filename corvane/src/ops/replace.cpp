@@ -21,9 +21,8 @@ extern "C" BDD bdd_correctify(int level, BDD l, BDD h) {
     bdd_error(BDD_ERR_REPLACE);
     return 0;
   }
-  const Halves s = split_rec(l, h, (unsigned)ll, (unsigned)lh,
+  const Halves s = split_rec<true>(l, h, (unsigned)ll, (unsigned)lh,
                              [level](BDD a, BDD b) { return bdd_correctify(level, a, b); });
-  PUSHREF(s.high);
   BDD res = makenode(s.level, READREF(2), READREF(1));
   POPREF(2);
   return res;
@@ -50,8 +49,7 @@ static BDD compose_rec(BDD f, BDD g) {
   if ((int)lf == composelevel) {
     res = ite_rec(g, HIGH(f), LOW(f));
   } else {
-    const Halves h = split_rec(f, g, lf, lg, compose_rec);
-    PUSHREF(h.high);
+    const Halves h = split_rec<true>(f, g, lf, lg, compose_rec);
     res = makenode_reuse(h.level, READREF(2), READREF(1), f, g);
     POPREF(2);
   }

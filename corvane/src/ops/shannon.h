@@ -12,28 +12,32 @@ struct Halves {
 };
 
 /* Runs rec on the low cofactors of l and r (levels ll and lr), pushes that
- * result on the reference stack, and runs rec on the high cofactors; the
- * caller pops the low result (and may push the high one before it builds).
+ * result on the reference stack, and runs rec on the high cofactors, whose
+ * result is pushed too when push_high is set (for callers that combine the
+ * halves with another recursion); the caller pops what was pushed.
  * An operand below the top level goes unchanged to both halves.  Written
  * out as three branches, each with its own two calls: the compiler then
  * keeps the recursions' code as tight as the hand-written form. */
-template <typename Rec>
+template <bool push_high = false, typename Rec>
 static OPS_INLINE Halves split_rec(BDD l, BDD r, unsigned ll, unsigned lr, Rec rec) {
   Halves h;
   if (ll == lr) {
     h.low = rec(LOW(l), LOW(r));
     PUSHREF(h.low);
     h.high = rec(HIGH(l), HIGH(r));
+    if (push_high) PUSHREF(h.high);
     h.level = ll;
   } else if (ll < lr) {
     h.low = rec(LOW(l), r);
     PUSHREF(h.low);
     h.high = rec(HIGH(l), r);
+    if (push_high) PUSHREF(h.high);
     h.level = ll;
   } else {
     h.low = rec(l, LOW(r));
     PUSHREF(h.low);
     h.high = rec(l, HIGH(r));
+    if (push_high) PUSHREF(h.high);
     h.level = lr;
   }
   return h;
