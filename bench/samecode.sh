@@ -50,21 +50,27 @@ for fn in $FUNCS; do
   dump "$NEW/libcorvane.so" "$fn" "$tmp/new-$fn"
   refs=("$tmp/ref-$fn"/*)
   if [[ ! -e "${refs[0]}" ]]; then echo "$fn: not in the reference build"; status=1; continue; fi
-  verdict=same
-  copies=0
+  same=0 differ=0 extra=0 notes=""
   for f in "$tmp/new-$fn"/*; do
     [[ -e "$f" ]] || continue
     base="${f##*/}"
-    copies=$((copies + 1))
     r="$tmp/ref-$fn/${base%#*}#1"
-    if [[ ! -f "$r" ]] || ! cmp -s "$r" "$f"; then verdict=DIFFERENT; echo "  $base differs"; fi
+    if [[ ! -f "$r" ]]; then
+      # a form the reference does not have (an out-of-line copy of a head
+      # the reference only had inlined): listed, not compared
+      extra=$((extra + 1)); notes+=" extra:${base%#*}"
+    elif cmp -s "$r" "$f"; then
+      same=$((same + 1))
+    else
+      differ=$((differ + 1)); notes+=" differs:$base"
+    fi
   done
-  # a clone present in the reference but missing now is a difference too
   for r in "${refs[@]}"; do
     base="${r##*/}"
-    ls "$tmp/new-$fn/${base%#*}#"* >/dev/null 2>&1 || { verdict=DIFFERENT; echo "  ${base%#*} is gone"; }
+    ls "$tmp/new-$fn/${base%#*}#"* >/dev/null 2>&1 || { differ=$((differ + 1)); notes+=" gone:${base%#*}"; }
   done
-  [[ "$verdict" == same ]] || status=1
-  printf '%-14s %s (%d copies)\n' "$fn" "$verdict" "$copies"
+  verdict=same
+  ((differ == 0 && same > 0)) || { verdict=DIFFERENT; status=1; }
+  printf '%-14s %-9s %d identical, %d different, %d extra%s\n' "$fn" "$verdict" "$same" "$differ" "$extra" "$notes"
 done
 exit $status

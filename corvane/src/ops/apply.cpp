@@ -2,6 +2,11 @@
  * Boolean recursions. */
 #include "boolean.h"
 
+KEEP_SPLIT(BDD and_rec(BDD l, BDD r));
+KEEP_SPLIT(BDD or_rec(BDD l, BDD r));
+KEEP_SPLIT(BDD not_rec(BDD r));
+KEEP_SPLIT(BDD ite_rec(BDD f, BDD g, BDD h));
+
 extern "C" {
 
 BDD bdd_apply(BDD l, BDD r, int op) {

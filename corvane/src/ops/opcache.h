@@ -79,22 +79,15 @@ static OPS_INLINE int tag(BDD var, unsigned shift, unsigned low) {
   return (int)(((unsigned)var << shift) | low);
 }
 
-static OPS_INLINE void store(BddCacheData3 *e, int a, int b, BDD res) {
-  e->a = KEYA(a);
-  e->b = b;
-  e->res = res;
-}
-static OPS_INLINE void store(BddCacheData4 *e, int a, int b, int c, BDD res) {
-  e->a = KEYA(a);
-  e->b = b;
-  e->c = c;
-  e->res = res;
-}
-static OPS_INLINE void store_ac(BddCacheData4 *e, int a, int c, BDD res) {
-  e->a = KEYA(a);
-  e->c = c;
-  e->res = res;
-}
+/* Fills the entry e with its key and result.  Macros, not functions: a
+ * call, even inlined, can change the register choices of the recursion
+ * around it (unique_rec, appuni_rec did), and these stores sit in the
+ * hottest code. */
+#define STORE3(e, ka, kb, result) ((e)->a = KEYA(ka), (e)->b = (kb), (e)->res = (result))
+#define STORE4(e, ka, kb, kc, result) \
+  ((e)->a = KEYA(ka), (e)->b = (kb), (e)->c = (kc), (e)->res = (result))
+/* Entries keyed by a and c alone leave b as it was. */
+#define STORE_AC(e, ka, kc, result) ((e)->a = KEYA(ka), (e)->c = (kc), (e)->res = (result))
 
 /* Double results of the counting operations occupy c and res. */
 static OPS_INLINE double entry_double(const BddCacheData4 *e) {

@@ -111,7 +111,7 @@ static BDD quant_rec(BDD n) {
   if (quantvarset[LEVEL(n)] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
   else res = makenode(LEVEL(n), READREF(2), READREF(1));
   POPREF(2);
-  store(e, n, quantid, res);
+  STORE3(e, n, quantid, res);
   return res;
 }
 
@@ -131,7 +131,7 @@ static BDD unique_rec(BDD r, BDD var) {
     res = makenode(LEVEL(r), READREF(2), READREF(1));
   }
   POPREF(2);
-  store(e, r, quantid, res);
+  STORE3(e, r, quantid, res);
   return res;
 }
 
@@ -172,12 +172,14 @@ static BDD appquant_rec0(BDD l, BDD r) {
   }
   BddCacheData4 *e = slot4(appexcache, PAIR((unsigned)l, (unsigned)r));
   if (e->a == KEYA(l) && e->b == r && e->c == appexid) return e->res;
-  const Halves h = split_rec<true>(l, r, ll, lr, appquant_rec0);
+  unsigned lev;
+  BDD low, high;
+  SHANNON_SPLIT(appquant_rec0, l, r, ll, lr, low, high, lev, PUSHREF(high));
   BDD res;
-  if (quantvarset[h.level] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
-  else res = makenode(h.level, READREF(2), READREF(1));
+  if (quantvarset[lev] == quantvarsetID) res = apply_rec(READREF(2), READREF(1));
+  else res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
-  store(e, l, r, appexid, res);
+  STORE4(e, l, r, appexid, res);
   return res;
 }
 
@@ -189,12 +191,14 @@ static BDD relprod_rec(BDD l, BDD r) {
   if ((int)ll > quantlast && (int)lr > quantlast) return and_rec(l, r);
   BddCacheData4 *e = slot4(appexcache, PAIR((unsigned)l, (unsigned)r));
   if (e->a == KEYA(l) && e->b == r && e->c == appexid) return e->res;
-  const Halves h = split_rec<true>(l, r, ll, lr, relprod_rec);
+  unsigned lev;
+  BDD low, high;
+  SHANNON_SPLIT(relprod_rec, l, r, ll, lr, low, high, lev, PUSHREF(high));
   BDD res;
-  if (quantvarset[h.level] == quantvarsetID) res = or_rec(READREF(2), READREF(1));
-  else res = makenode(h.level, READREF(2), READREF(1));
+  if (quantvarset[lev] == quantvarsetID) res = or_rec(READREF(2), READREF(1));
+  else res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
-  store(e, l, r, appexid, res);
+  STORE4(e, l, r, appexid, res);
   return res;
 }
 
@@ -235,7 +239,7 @@ static BDD appuni_rec(BDD l, BDD r, BDD var) {
     res = makenode_reuse(top, READREF(2), READREF(1), l, r);
   }
   POPREF(2);
-  store(e, l, r, appexid, res);
+  STORE4(e, l, r, appexid, res);
   return res;
 }
 

@@ -2,6 +2,8 @@
  * a function, and the simultaneous composition of every variable. */
 #include "boolean.h"
 
+KEEP_SPLIT(BDD not_rec(BDD r));
+
 /* The table in use (its result array, indexed by level, and last changed
  * level), the cache tag of the running substitution, and the level of the
  * variable being composed. */
@@ -21,9 +23,12 @@ extern "C" BDD bdd_correctify(int level, BDD l, BDD h) {
     bdd_error(BDD_ERR_REPLACE);
     return 0;
   }
-  const Halves s = split_rec<true>(l, h, (unsigned)ll, (unsigned)lh,
-                             [level](BDD a, BDD b) { return bdd_correctify(level, a, b); });
-  BDD res = makenode(s.level, READREF(2), READREF(1));
+#define CORRECTIFY_BELOW(a, b) bdd_correctify(level, a, b)
+  unsigned lev;
+  BDD low, high;
+  SHANNON_SPLIT(CORRECTIFY_BELOW, l, h, (unsigned)ll, (unsigned)lh, low, high, lev, PUSHREF(high));
+#undef CORRECTIFY_BELOW
+  BDD res = makenode(lev, READREF(2), READREF(1));
   POPREF(2);
   return res;
 }
@@ -36,7 +41,7 @@ static BDD replace_rec(BDD r) {
   PUSHREF(replace_rec(HIGH(r)));
   BDD res = bdd_correctify((int)LEVEL(replacepair[LEVEL(r)]), READREF(2), READREF(1));
   POPREF(2);
-  store(e, r, replaceid, res);
+  STORE3(e, r, replaceid, res);
   return res;
 }
 
@@ -49,11 +54,13 @@ static BDD compose_rec(BDD f, BDD g) {
   if ((int)lf == composelevel) {
     res = ite_rec(g, HIGH(f), LOW(f));
   } else {
-    const Halves h = split_rec<true>(f, g, lf, lg, compose_rec);
-    res = makenode_reuse(h.level, READREF(2), READREF(1), f, g);
+    unsigned lev;
+    BDD low, high;
+    SHANNON_SPLIT(compose_rec, f, g, lf, lg, low, high, lev, PUSHREF(high));
+    res = makenode_reuse(lev, READREF(2), READREF(1), f, g);
     POPREF(2);
   }
-  store(e, f, g, replaceid, res);
+  STORE4(e, f, g, replaceid, res);
   return res;
 }
 
@@ -65,7 +72,7 @@ static BDD veccompose_rec(BDD f) {
   PUSHREF(veccompose_rec(HIGH(f)));
   BDD res = ite_rec(replacepair[LEVEL(f)], READREF(1), READREF(2));
   POPREF(2);
-  store(e, f, replaceid, res);
+  STORE3(e, f, replaceid, res);
   return res;
 }
 

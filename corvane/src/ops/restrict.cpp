@@ -2,6 +2,8 @@
  * set, and the support of a function. */
 #include <stdlib.h>
 #include "boolean.h"
+
+KEEP_SPLIT(BDD or_rec(BDD l, BDD r));
 #include "quant.h"
 
 /* The cube's marking (taken from the quantifiers' table) and the rescache
@@ -43,7 +45,7 @@ static BDD restrict_rec(BDD r) {
     res = makenode_reuse1(LEVEL(r), READREF(2), READREF(1), r);
     POPREF(2);
   }
-  store_ac(e, r, resid, res);
+  STORE_AC(e, r, resid, res);
   return res;
 }
 
@@ -79,7 +81,7 @@ static BDD constrain_rec(BDD f, BDD k) {
       POPREF(2);
     }
   }
-  store(e, f, k, resid, res);
+  STORE4(e, f, k, resid, res);
   return res;
 }
 
@@ -112,7 +114,7 @@ static BDD simplify_rec(BDD f, BDD d) {
     POPREF(2);
   }
   e = at4(applycache, slot);
-  store(e, f, d, OP_SIMPLIFY, res);
+  STORE4(e, f, d, OP_SIMPLIFY, res);
   return res;
 }
 

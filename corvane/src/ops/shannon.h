@@ -5,43 +5,40 @@
 
 #include "opcache.h"
 
-/* The two halves of a split, and the level the result node goes on. */
-struct Halves {
-  BDD low, high;
-  unsigned level;
-};
-
-/* Runs rec on the low cofactors of l and r (levels ll and lr), pushes that
- * result on the reference stack, and runs rec on the high cofactors, whose
- * result is pushed too when push_high is set (for callers that combine the
- * halves with another recursion); the caller pops what was pushed.
- * An operand below the top level goes unchanged to both halves.  Written
- * out as three branches, each with its own two calls: the compiler then
- * keeps the recursions' code as tight as the hand-written form. */
-template <bool push_high = false, typename Rec>
-static OPS_INLINE Halves split_rec(BDD l, BDD r, unsigned ll, unsigned lr, Rec rec) {
-  Halves h;
-  if (ll == lr) {
-    h.low = rec(LOW(l), LOW(r));
-    PUSHREF(h.low);
-    h.high = rec(HIGH(l), HIGH(r));
-    if (push_high) PUSHREF(h.high);
-    h.level = ll;
-  } else if (ll < lr) {
-    h.low = rec(LOW(l), r);
-    PUSHREF(h.low);
-    h.high = rec(HIGH(l), r);
-    if (push_high) PUSHREF(h.high);
-    h.level = ll;
-  } else {
-    h.low = rec(l, LOW(r));
-    PUSHREF(h.low);
-    h.high = rec(l, HIGH(r));
-    if (push_high) PUSHREF(h.high);
-    h.level = lr;
-  }
-  return h;
-}
+/* The Shannon step of a recursion REC over two operands, written once for
+ * every recursion that splits both operands on their common top level:
+ * runs REC on the low cofactors of l and r (levels ll and lr), pushes that
+ * result on the reference stack, runs REC on the high cofactors, then runs
+ * AFTER_HIGH (the combining recursions push the high result there), and
+ * leaves the halves in low and high and the top level in level.  An operand below the top
+ * level goes unchanged to both halves.
+ *
+ * A macro, not a template: each branch must read as if written out by hand.
+ * An inlined template or lambda gives the compiler an extra inlining step,
+ * and the hot recursions then come out with other register choices and
+ * block order (and_rec, or_rec, relprod_rec, appquant_rec0 all changed). */
+#define SHANNON_SPLIT(REC, l, r, ll, lr, low, high, level, AFTER_HIGH) \
+  do {                                                  \
+    if ((ll) == (lr)) {                                 \
+      (low) = REC(LOW(l), LOW(r));                    \
+      PUSHREF((low));                                 \
+      (high) = REC(HIGH(l), HIGH(r));                 \
+      AFTER_HIGH;                                       \
+      (level) = (ll);                                 \
+    } else if ((ll) < (lr)) {                           \
+      (low) = REC(LOW(l), r);                         \
+      PUSHREF((low));                                 \
+      (high) = REC(HIGH(l), r);                       \
+      AFTER_HIGH;                                       \
+      (level) = (ll);                                 \
+    } else {                                            \
+      (low) = REC(l, LOW(r));                         \
+      PUSHREF((low));                                 \
+      (high) = REC(l, HIGH(r));                       \
+      AFTER_HIGH;                                       \
+      (level) = (lr);                                 \
+    }                                                   \
+  } while (0)
 
 /* The cofactors taken up front, for the recursions that need them before
  * they recurse (the general apply chooses its reuse candidate from them). */
