@@ -9,10 +9,6 @@
 #include <string.h>
 #include "../internal.h"
 
-/* For the small steps of the hot recursions, whose code must not depend on
- * the compiler's inlining budget. */
-#define OPS_INLINE inline
-
 /* An operator cache with the divisor of its slot computation; slotmod is
  * renewed wherever the table is replaced.  block is the allocation the
  * table lies in. */
@@ -26,7 +22,7 @@ struct OpCache : BddCache {
  * Fresh zeroed memory is then an empty cache as it is: a new or resized
  * cache costs no pass over its entries, and its pages are only touched, and
  * made resident, as entries are used. */
-static OPS_INLINE int KEYA(int a) { return ~a; }
+static inline int KEYA(int a) { return ~a; }
 
 extern OpCache applycache CORVANE_HIDDEN; /* apply codes 1,3..9; negation (10); simplify (11) */
 extern OpCache itecache CORVANE_HIDDEN;
@@ -48,11 +44,11 @@ static const int OR_TAG = 1 << 27;
 /* ---- slots ------------------------------------------------------------------ */
 
 /* Slot h mod tablesize, computed with the cache's FastMod. */
-static OPS_INLINE BddCacheData3 *slot3(OpCache &c, unsigned h) {
+static inline BddCacheData3 *slot3(OpCache &c, unsigned h) {
   assert(c.slotmod.div == (unsigned)c.tablesize);
   return (BddCacheData3 *)c.table + FASTMOD(h, c.slotmod);
 }
-static OPS_INLINE BddCacheData4 *slot4(OpCache &c, unsigned h) {
+static inline BddCacheData4 *slot4(OpCache &c, unsigned h) {
   assert(c.slotmod.div == (unsigned)c.tablesize);
   return (BddCacheData4 *)c.table + FASTMOD(h, c.slotmod);
 }
@@ -63,19 +59,19 @@ static OPS_INLINE BddCacheData4 *slot4(OpCache &c, unsigned h) {
  * entry again in whatever table is current.  A number of the old table lies
  * inside the new one; an entry stored there is misplaced, never wrong,
  * since a lookup compares the whole key. */
-static OPS_INLINE unsigned slotno(const OpCache &c, unsigned h) {
+static inline unsigned slotno(const OpCache &c, unsigned h) {
   assert(c.slotmod.div == (unsigned)c.tablesize);
   return FASTMOD(h, c.slotmod);
 }
-static OPS_INLINE BddCacheData3 *at3(const OpCache &c, unsigned i) { return (BddCacheData3 *)c.table + i; }
-static OPS_INLINE BddCacheData4 *at4(const OpCache &c, unsigned i) { return (BddCacheData4 *)c.table + i; }
+static inline BddCacheData3 *at3(const OpCache &c, unsigned i) { return (BddCacheData3 *)c.table + i; }
+static inline BddCacheData4 *at4(const OpCache &c, unsigned i) { return (BddCacheData4 *)c.table + i; }
 
 /* ---- keys, lookup, store ---------------------------------------------------- */
 
 /* A tag with the node index of a set root (or a pair table's identifier) in
  * its high bits; node indices have at most 27 bits, so root << 5 still fits
  * in 32 bits. */
-static OPS_INLINE int tag(BDD var, unsigned shift, unsigned low) {
+static inline int tag(BDD var, unsigned shift, unsigned low) {
   return (int)(((unsigned)var << shift) | low);
 }
 
@@ -90,12 +86,12 @@ static OPS_INLINE int tag(BDD var, unsigned shift, unsigned low) {
 #define STORE_AC(e, ka, kc, result) ((e)->a = KEYA(ka), (e)->c = (kc), (e)->res = (result))
 
 /* Double results of the counting operations occupy c and res. */
-static OPS_INLINE double entry_double(const BddCacheData4 *e) {
+static inline double entry_double(const BddCacheData4 *e) {
   double d;
   memcpy(&d, &e->c, sizeof d);
   return d;
 }
-static OPS_INLINE void store_double(BddCacheData4 *e, int a, int b, double d) {
+static inline void store_double(BddCacheData4 *e, int a, int b, double d) {
   e->a = KEYA(a);
   e->b = b;
   memcpy(&e->c, &d, sizeof d);
@@ -103,7 +99,7 @@ static OPS_INLINE void store_double(BddCacheData4 *e, int a, int b, double d) {
 
 /* Starts loading the nodes of both operands, so that they arrive while
  * the cache slot is read instead of after it misses. */
-static OPS_INLINE void prefetch_nodes(BDD l, BDD r) {
+static inline void prefetch_nodes(BDD l, BDD r) {
   __builtin_prefetch(&bddnodes[l]);
   __builtin_prefetch(&bddnodes[r]);
 }
