@@ -21,9 +21,8 @@
  * them into their callers, the recursive calls included; but not for a
  * file-local function with a single caller besides itself, as and_rec is in
  * apply.cpp (queens 9: 3.3 % more instructions).  A file where that is so
- * names the recursion in KEEP_SPLIT, which marks it used: the compiler then
- * no longer treats it as fully known. */
-#define KEEP_SPLIT(declaration) [[maybe_unused]] static declaration __attribute__((used))
+ * declares the recursion with __attribute__((used)) before it includes this
+ * header: the compiler then no longer treats it as fully known. */
 
 [[maybe_unused]] static const int oprres[10][4] = {
     {0, 0, 0, 1},  // and

@@ -1,8 +1,11 @@
 /* Substitution: renaming by a pair table, composition of one variable with
  * a function, and the simultaneous composition of every variable. */
-#include "boolean.h"
+#include "protocol.h"
 
-KEEP_SPLIT(BDD not_rec(BDD r));
+/* Each called here from one place besides itself: see boolean.h. */
+[[maybe_unused]] static BDD not_rec(BDD r) __attribute__((used));
+
+#include "boolean.h"
 
 /* The table in use (its result array, indexed by level, and last changed
  * level), the cache tag of the running substitution, and the level of the

@@ -1,9 +1,12 @@
 /* Restriction to a cube, the generalised cofactor, simplification by a care
  * set, and the support of a function. */
 #include <stdlib.h>
-#include "boolean.h"
+#include "protocol.h"
 
-KEEP_SPLIT(BDD or_rec(BDD l, BDD r));
+/* Each called here from one place besides itself: see boolean.h. */
+[[maybe_unused]] static BDD or_rec(BDD l, BDD r) __attribute__((used));
+
+#include "boolean.h"
 #include "quant.h"
 
 /* The cube's marking (taken from the quantifiers' table) and the rescache
