@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "src/internal.h"
+#include "src/ops/protocol.h"
 #include "oracle.h"
 #include "support.h"
 
@@ -521,6 +522,34 @@ TEST_F(Reorder, EngineSuspensionsKeepTheUsersSwitch) {
   EXPECT_EQ(bdd_reorder_ready(), 0) << "the retry lifted the hook's suspension";
   p.check("after the retry");
   p.release();
+}
+
+// The protected run on its own, with a body that leaves by the restart
+// jumps: the retry runs suspended, and every way out of it (result, second
+// reordering jump, abandonment) puts back the state it found.
+TEST_F(Reorder, ProtectedRunRestoresTheSuspensionOnEveryExit) {
+  start_engine(1000, 100, 4);
+  bdd_varblockall();
+  bdd_autoreorder(REORDER_SIFT);
+  const int second_exit[3] = {0, JUMP_REORDER, JUMP_ABANDON};
+  const BDD result[3] = {1, 0, BDD_ERR_MEMORY};
+  for (int way = 0; way < 3; way++)
+    for (bool user_off : {false, true}) {
+      if (user_off) bdd_disable_reorder();
+      int calls = 0, ready_in_retry = -1;
+      BDD r = run_protected(1, 0, 0, [&]() -> BDD {
+        if (++calls == 1) longjmp(bddexception, JUMP_REORDER);
+        ready_in_retry = bdd_reorder_ready();
+        if (second_exit[way] != 0) longjmp(bddexception, second_exit[way]);
+        return 1;
+      });
+      EXPECT_EQ(r, result[way]) << way;
+      EXPECT_EQ(calls, 2) << way;
+      EXPECT_EQ(ready_in_retry, 0) << way;
+      EXPECT_EQ(jumparmed, 0) << way;
+      EXPECT_EQ(bdd_reorder_ready(), user_off ? 0 : 1) << "exit " << way << ", user suspension " << user_off;
+      bdd_enable_reorder();
+    }
 }
 
 TEST_F(Reorder, ThresholdFollowsTheGain) {

@@ -251,8 +251,8 @@ void bdd_pairs_setid(int id);
 /* The engine's own suspensions of automatic reordering: reorder_suspend
  * switches it off and returns the previous state, which reorder_resume
  * puts back, so that a suspension by the user outlasts them. */
-int reorder_suspend(void) CORVANE_HIDDEN;
-void reorder_resume(int previous) CORVANE_HIDDEN;
+int reorder_suspend(void);
+void reorder_resume(int previous);
 }
 
 #endif
