@@ -17,13 +17,6 @@
  * combination of cofactors). */
 [[maybe_unused]] static int applyop;
 
-/* The compiler splits the terminal cases off these recursions and inlines
- * them into their callers, the recursive calls included; but not for a
- * file-local function with a single caller besides itself, as and_rec is in
- * apply.cpp (queens 9: 3.3 % more instructions).  A file where that is so
- * declares the recursion with __attribute__((used)) before it includes this
- * header: the compiler then no longer treats it as fully known. */
-
 [[maybe_unused]] static const int oprres[10][4] = {
     {0, 0, 0, 1},  // and
     {0, 1, 1, 0},  // xor
@@ -36,6 +29,13 @@
     {0, 1, 0, 0},  // less
     {1, 0, 1, 1},  // invimp
 };
+
+/* The compiler splits the terminal cases off these recursions and inlines
+ * them into their callers, the recursive calls included; but not for a
+ * file-local function with a single caller besides itself, as and_rec is in
+ * apply.cpp (queens 9: 3.3 % more instructions).  A file where that is so
+ * declares the recursion with __attribute__((used)) before it includes this
+ * header: the compiler then no longer treats it as fully known. */
 
 /* and_rec and or_rec are two plain copies on purpose.  A shared template,
  * with or without the terminal cases split off by hand, loses the
