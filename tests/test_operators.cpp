@@ -399,10 +399,13 @@ TEST_P(Ops, UnreferencedArgumentsSurviveCollectionsInside) {
   for (int it = 0; it < 60; it++) {
     Formula f = rf(6), g = rf(6), h = rf(6);
     int op1 = (int)(rng() % 10), op2 = (int)(rng() % 10);
-    TT want = tt_apply(tt_apply(f.tt, g.tt, op1), h.tt, op2);
+    // the unreferenced result as the first operand, then as the second
+    const bool first = it % 2;
+    TT fg = tt_apply(f.tt, g.tt, op1);
+    TT want = first ? tt_apply(fg, h.tt, op2) : tt_apply(h.tt, fg, op2);
     BDD a = bdd_apply(f.bdd, g.bdd, op1);
     for (BDD x : {f.bdd, g.bdd}) bdd_delref(x);
-    BDD r = bdd_addref(bdd_apply(a, h.bdd, op2));
+    BDD r = bdd_addref(first ? bdd_apply(a, h.bdd, op2) : bdd_apply(h.bdd, a, op2));
     expect_fn(r, want, "apply of an unreferenced result");
     TT w2 = tt_ite(want, h.tt, tt_not(h.tt));
     BDD n = bdd_not(h.bdd);

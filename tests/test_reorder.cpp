@@ -9,6 +9,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <numeric>
 #include <random>
@@ -20,6 +21,7 @@
 #include "src/blocktree_internal.h"
 #include "src/kernel_internal.h"
 #include "src/reorder_internal.h"
+#include "src/ops/protocol.h"
 #include "oracle.h"
 #include "support.h"
 
@@ -480,6 +482,76 @@ TEST_F(Reorder, NoBlocksNoAutomaticReordering) {
   EXPECT_EQ(bdd_reorder_auto(), 0);
   EXPECT_TRUE(events.empty());
   p.release();
+}
+
+// The engine's own suspensions put the previous state back: a suspension by
+// the user outlives support, the satisfying assignments, new variables,
+// duplication and an operation's retry after an automatic run (whose hook
+// suspends reordering here); without one, reordering stays possible.
+TEST_F(Reorder, EngineSuspensionsKeepTheUsersSwitch) {
+  start_engine(300, 100, 10);
+  bdd_varblockall();
+  bdd_autoreorder(REORDER_SIFT);
+  BDD f = bdd_addref(bdd_and(bdd_ithvar(1), bdd_nithvar(4)));
+  int vars[2] = {0, 3};
+  BDD set = bdd_addref(bdd_makeset(vars, 2));
+  const std::vector<std::pair<const char *, std::function<void()>>> calls = {
+      {"support", [&] { bdd_support(f); }},
+      {"satone", [&] { bdd_satone(f); }},
+      {"satoneset", [&] { bdd_satoneset(f, set, 1); }},
+      {"fullsatone", [&] { bdd_fullsatone(f); }},
+      {"setvarnum", [&] { bdd_setvarnum(bdd_varnum() + 1); }},
+      {"setvarnum unchanged", [&] { bdd_setvarnum(bdd_varnum()); }},
+      {"duplicatevar", [&] { bdd_duplicatevar(2); }},
+  };
+  for (const auto &call : calls) {
+    bdd_disable_reorder();
+    call.second();
+    EXPECT_EQ(bdd_reorder_ready(), 0) << call.first << " lifted the user's suspension";
+    bdd_enable_reorder();
+    call.second();
+    EXPECT_EQ(bdd_reorder_ready(), 1) << call.first << " left reordering suspended";
+  }
+  bdd_reorder_hook([](int pre) {
+    events.push_back(pre ? "R1" : "R0");
+    if (!pre) bdd_disable_reorder();
+  });
+  std::mt19937 rng(77);
+  Pool p = random_pool(rng, 10, 80, 7);
+  const auto runs = std::count(events.begin(), events.end(), "R1");
+  ASSERT_GE(runs, 1) << "the threshold was never crossed";
+  EXPECT_EQ(runs, 1) << "the retry lifted the hook's suspension";
+  EXPECT_EQ(bdd_reorder_ready(), 0) << "the retry lifted the hook's suspension";
+  p.check("after the retry");
+  p.release();
+}
+
+// The protected run on its own, with a body that leaves by the restart
+// jumps: the retry runs suspended, and every way out of it (result, second
+// reordering jump, abandonment) puts back the state it found.
+TEST_F(Reorder, ProtectedRunRestoresTheSuspensionOnEveryExit) {
+  start_engine(1000, 100, 4);
+  bdd_varblockall();
+  bdd_autoreorder(REORDER_SIFT);
+  const int second_exit[3] = {0, JUMP_REORDER, JUMP_ABANDON};
+  const BDD result[3] = {1, 0, BDD_ERR_MEMORY};
+  for (int way = 0; way < 3; way++)
+    for (bool user_off : {false, true}) {
+      if (user_off) bdd_disable_reorder();
+      int calls = 0, ready_in_retry = -1;
+      BDD r = run_protected(1, 0, 0, [&]() -> BDD {
+        if (++calls == 1) longjmp(bddexception, JUMP_REORDER);
+        ready_in_retry = bdd_reorder_ready();
+        if (second_exit[way] != 0) longjmp(bddexception, second_exit[way]);
+        return 1;
+      });
+      EXPECT_EQ(r, result[way]) << way;
+      EXPECT_EQ(calls, 2) << way;
+      EXPECT_EQ(ready_in_retry, 0) << way;
+      EXPECT_EQ(jumparmed, 0) << way;
+      EXPECT_EQ(bdd_reorder_ready(), user_off ? 0 : 1) << "exit " << way << ", user suspension " << user_off;
+      bdd_enable_reorder();
+    }
 }
 
 TEST_F(Reorder, ThresholdFollowsTheGain) {

@@ -722,20 +722,20 @@ extern "C" int bdd_setvarnum(int num) {
   // The variable nodes need a node table.
   if (!bddrunning) return bdd_error(BDD_ERR_RUNNING);
   int old = bddvarnum;
-  reorder_suspended = 1;
+  const int suspension = reorder_suspend();
 
   if (num < 1 || num > MAX_VARNUM) {
     bdd_error(BDD_ERR_RANGE);
-    reorder_suspended = 0;
+    reorder_resume(suspension);
     return 0;
   }
   if (num < bddvarnum) {
     bdd_error(BDD_ERR_DECVARNUM);
-    reorder_suspended = 0;
+    reorder_resume(suspension);
     return BDD_ERR_DECVARNUM;
   }
   if (num == bddvarnum) {
-    reorder_suspended = 0;
+    reorder_resume(suspension);
     return 0;
   }
 
@@ -750,7 +750,7 @@ extern "C" int bdd_setvarnum(int num) {
   int *stack = v2l ? (int *)malloc(sizeof(int) * (size_t)refstack_capacity(num)) : nullptr;
   if (stack == nullptr) {
     bdd_error(BDD_ERR_MEMORY);
-    reorder_suspended = 0;
+    reorder_resume(suspension);
     return BDD_ERR_MEMORY;
   }
   free(bddrefstack);
@@ -771,7 +771,7 @@ extern "C" int bdd_setvarnum(int num) {
         SETREFCOUNT(bddvarset[2 * k + 1], 0);
       }
       bddvarnum = old;
-      reorder_suspended = 0;
+      reorder_resume(suspension);
       return -bdderrorcond;
     }
 
@@ -789,7 +789,7 @@ extern "C" int bdd_setvarnum(int num) {
 
   run_hooks(&KernelHooks::varnum, false, old, bddvarnum);
 
-  reorder_suspended = 0;
+  reorder_resume(suspension);
   return 0;
 }
 
@@ -898,14 +898,13 @@ extern "C" int bdd_duplicatevar(int var) {
     return 0;
   }
 
-  reorder_suspended = 1;
+  const int suspension = reorder_suspend();
   const int n = bddvarnum;
   const int lev = bddvar2level[var];
 
   bdd_setvarnum(n + 1);
-  reorder_suspended = 1;
   if (bddvarnum != n + 1) {
-    reorder_suspended = 0;
+    reorder_resume(suspension);
     return 0;
   }
 
@@ -941,6 +940,6 @@ extern "C" int bdd_duplicatevar(int var) {
 
   // Node indices now denote other functions: no cached result may survive.
   kernel_forget();
-  reorder_suspended = 0;
+  reorder_resume(suspension);
   return n;
 }

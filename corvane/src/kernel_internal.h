@@ -217,6 +217,15 @@ extern int usednodes_nextreorder;
  * restart gate, so the kernel keeps it; the reordering module's controls
  * set and clear it. */
 extern int reorder_suspended;
+/* The engine's own suspensions: reorder_suspend switches automatic
+ * reordering off and returns the previous state, which reorder_resume puts
+ * back, so that a suspension by the user outlasts them. */
+static inline int reorder_suspend(void) {
+  const int previous = reorder_suspended;
+  reorder_suspended = 1;
+  return previous;
+}
+static inline void reorder_resume(int previous) { reorder_suspended = previous; }
 extern int minfreenodes;
 extern int *bddvarset;
 
