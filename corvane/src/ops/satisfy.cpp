@@ -74,17 +74,17 @@ static int check_set(BDD set) {
   return 0;
 }
 
-/* Runs build (which builds nodes, pushing each on the reference stack)
+/* Runs make_nodes (which builds nodes, pushing each on the reference stack)
  * with r and var kept alive and automatic reordering suspended: the
  * recursions are not restartable.  The previous suspension state is put
  * back afterwards. */
-template <typename Build>
-static BDD build_unrestartable(BDD r, BDD var, Build build) {
+template <typename MakeNodes>
+static BDD build_unrestartable(BDD r, BDD var, MakeNodes make_nodes) {
   const int suspension = reorder_suspend();
   INITREF();
   PUSHREF(r);
   PUSHREF(var);
-  BDD res = build();
+  BDD res = make_nodes();
   INITREF();
   reorder_resume(suspension);
   checkresize();
