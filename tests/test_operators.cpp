@@ -568,20 +568,7 @@ TEST_F(Errors, EmptySetsAreNoErrors) {
   bdd_delref(f);
 }
 
-TEST_F(Errors, StoppedEngine) {
-  bdd_done();
-  recorded_errors.clear();
-  bdd_error_hook(record_errors);
-  EXPECT_EQ(bdd_satcount(1), 0.0);
-  EXPECT_EQ((std::vector<BDD>{bdd_apply(0, 1, 0), bdd_not(1), bdd_ite(1, 0, 1), bdd_exist(1, 1),
-                              bdd_support(1), bdd_nodecount(0)}),
-            (std::vector<BDD>{0, 0, 0, 0, 0, BDD_ERR_RUNNING}));
-  EXPECT_EQ(recorded_errors, std::vector<int>(7, BDD_ERR_RUNNING));
-  bdd_error_hook(nullptr);
-  EXPECT_EQ(bdd_setcacheratio(2), 0);  // not stored before start-up
-}
-
-TEST_F(Errors, UncheckedArgumentsOutsideTheTableAreRefused) {
+TEST_F(Errors, UncheckedArgumentsAndAStoppedEngine) {
   BDD x = bdd_ithvar(0);
   recorded_errors.clear();
   EXPECT_EQ(bdd_satcountset(x, -7), 0.0);
@@ -597,6 +584,15 @@ TEST_F(Errors, UncheckedArgumentsOutsideTheTableAreRefused) {
   bdd_done();
   EXPECT_EQ(bdd_anodecount(consts, 3), 0);
   EXPECT_TRUE(recorded_errors.empty());
+  // Everything else refuses a stopped engine.
+  bdd_error_hook(record_errors);
+  EXPECT_EQ(bdd_satcount(1), 0.0);
+  EXPECT_EQ((std::vector<BDD>{bdd_apply(0, 1, 0), bdd_not(1), bdd_ite(1, 0, 1), bdd_exist(1, 1),
+                              bdd_support(1), bdd_nodecount(0)}),
+            (std::vector<BDD>{0, 0, 0, 0, 0, BDD_ERR_RUNNING}));
+  EXPECT_EQ(recorded_errors, std::vector<int>(7, BDD_ERR_RUNNING));
+  bdd_error_hook(nullptr);
+  EXPECT_EQ(bdd_setcacheratio(2), 0);  // not stored before start-up
 }
 
 // ---- node limit: -17, the error condition, and recovery ----------------------------
