@@ -45,17 +45,6 @@ int gc_count() {
   return s.gbcollectnum;
 }
 
-// Largest prime not above n, by trial division.
-int prime_at_most(long long n) {
-  auto prime = [](long long c) {
-    for (long long d = 2; d * d <= c; d++)
-      if (c % d == 0) return false;
-    return c >= 2;
-  };
-  while (!prime(n)) n--;
-  return (int)n;
-}
-
 // Results of calls (a braced list runs them in order) must match `want`,
 // and each call must have raised `code` once.
 void expect_refused(const V &got, const V &want, int code) {
@@ -445,7 +434,7 @@ TEST_F(Kernel, GrowthFollowsFactorStepAndLimit) {
       c.fill();
       const int gcs = gc_count();
       int n = c.add();
-      if (set.limit && sizes.back() >= prime_at_most(set.limit)) {
+      if (set.limit && sizes.back() >= (int)odd_prime_lte(set.limit)) {
         EXPECT_EQ(n, 0);  // the limit is reached: no further growth
         EXPECT_EQ(recorded_errors, V{BDD_ERR_NODENUM});
         break;
@@ -456,7 +445,7 @@ TEST_F(Kernel, GrowthFollowsFactorStepAndLimit) {
       long long want = std::min((long long)((double)old * set.factor), old + set.step);
       if (set.limit && want > set.limit) want = set.limit;
       sizes.push_back(bddnodesize);
-      EXPECT_EQ(bddnodesize, prime_at_most(want));
+      EXPECT_EQ(bddnodesize, (int)odd_prime_lte((unsigned)want));
       ASSERT_EQ(resize_calls.size(), (size_t)round + 1);
       EXPECT_EQ(resize_calls.back(), (V{(int)old, bddnodesize, bddnodesize}));
       ASSERT_EQ(table_fault(false), "");
@@ -529,7 +518,7 @@ TEST_F(Kernel, ExplicitGrowthKeepsEveryNode) {
   resize_calls.clear();
   bdd_resize_hook(record_resize);
   EXPECT_EQ(bdd_noderesize2(0, 1009, 3000), 0);
-  const int size = prime_at_most(3000);
+  const int size = (int)odd_prime_lte(3000);
   ASSERT_EQ(bddnodesize, size);
   EXPECT_EQ(bddfreenum, oldfree + size - 1009);
   V want = range(1009, size);
@@ -552,7 +541,7 @@ TEST_F(Kernel, ExplicitGrowthKeepsEveryNode) {
   bdd_setmaxnodenum(6000);
   bdd_setmaxincrease(10);
   EXPECT_EQ(bdd_setallocnum(20000), 4999);
-  EXPECT_EQ(bddnodesize, prime_at_most(20000));
+  EXPECT_EQ(bddnodesize, (int)odd_prime_lte(20000));
   expect_kept(live);
   EXPECT_TRUE(recorded_errors.empty());
 }
@@ -754,6 +743,17 @@ TEST_F(Kernel, VariablesGrowBelowTheOrderAndScansetFollowsIt) {
   // The reference stack holds the deepest operator nesting.
   EXPECT_GE(bddrefstackend - bddrefstack, 2 * 1023 + 4);
   EXPECT_TRUE(recorded_errors.empty());
+  // At the variable limit a duplication is refused and touches nothing.
+  std::mt19937 rng(4);
+  km::random_dag(rng, 300);
+  std::vector<BddNode> copy(bddnodes, bddnodes + bddnodesize);
+  const V state = {bddfreepos, bddfreenum, bddnodesize, bddvarnum};
+  const V v2l(bddvar2level, bddvar2level + 1024);
+  EXPECT_EQ(bdd_duplicatevar(500), 0);
+  EXPECT_FALSE(recorded_errors.empty());
+  ASSERT_EQ((V{bddfreepos, bddfreenum, bddnodesize, bddvarnum}), state);
+  EXPECT_EQ(memcmp(copy.data(), bddnodes, sizeof(BddNode) * copy.size()), 0);
+  EXPECT_EQ(V(bddvar2level, bddvar2level + 1024), v2l);
 }
 
 TEST_F(Kernel, VariableNodesFailingToFitLeaveTheCountAlone) {
@@ -853,21 +853,6 @@ TEST_F(Kernel, DuplicateAnyVariableRepeatedlyAndAfterReorder) {
     check_duplication(5, {1, 3, 5, 0}, seed, 400, true);
     check_duplication(4, {1}, seed, 240, false, true);
   }
-}
-
-TEST_F(Kernel, DuplicateAtTheVariableLimitTouchesNothing) {
-  start_engine(3000, 100, 1023);
-  ASSERT_EQ(bddvarnum, 1023);
-  std::mt19937 rng(4);
-  km::random_dag(rng, 300);
-  std::vector<BddNode> copy(bddnodes, bddnodes + bddnodesize);
-  const V state = {bddfreepos, bddfreenum, bddnodesize, bddvarnum};
-  const V v2l(bddvar2level, bddvar2level + 1024);
-  EXPECT_EQ(bdd_duplicatevar(500), 0);
-  EXPECT_FALSE(recorded_errors.empty());
-  ASSERT_EQ((V{bddfreepos, bddfreenum, bddnodesize, bddvarnum}), state);
-  EXPECT_EQ(memcmp(copy.data(), bddnodes, sizeof(BddNode) * copy.size()), 0);
-  EXPECT_EQ(V(bddvar2level, bddvar2level + 1024), v2l);
 }
 
 }  // namespace

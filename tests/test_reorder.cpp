@@ -104,31 +104,6 @@ bool is_equality(BDD f, int n) {
   return true;
 }
 
-// Every block's variables sit on consecutive levels and its seq lists them
-// in level order. Sibling lists run in level order too, unless blocks were
-// added after the order changed (insertion goes by variable number).
-void check_blocks(BddTree *t, bool lists_in_level_order = true) {
-  for (BddTree *b = t; b != nullptr; b = b->next) {
-    int n = b->last - b->first + 1;
-    int top = bdd_var2level(b->seq[0]);
-    std::set<int> vars;
-    for (int i = 0; i < n; i++) {
-      ASSERT_EQ(bdd_var2level(b->seq[i]), top + i) << "block " << b->id;
-      vars.insert(b->seq[i]);
-    }
-    ASSERT_EQ((int)vars.size(), n);
-    ASSERT_EQ(*vars.begin(), b->first);
-    ASSERT_EQ(*vars.rbegin(), b->last);
-    if (b->next != nullptr) {
-      if (lists_in_level_order) {
-        ASSERT_LT(bdd_var2level(b->seq[n - 1]), bdd_var2level(b->next->seq[0]));
-      }
-      ASSERT_EQ(b->next->prev, b);
-    }
-    check_blocks(b->child, lists_in_level_order);
-  }
-}
-
 // The constants and both literals of variables from..to-1: children for
 // filler nodes that no exchange above them can reuse.
 std::vector<BDD> literals(int from, int to) {
@@ -153,9 +128,7 @@ std::vector<int> list_ids(BddTree *t) {
   return ids;
 }
 
-// Hook recorder: reorder hook calls and collections interleaved.
-std::vector<std::string> events;
-void rec_reorder(int pre) { events.push_back(pre ? "R1" : "R0"); }
+// Collections interleaved with the reorder hook's calls.
 void rec_gbc(int pre, GbcStat *) { events.push_back(pre ? "G1" : "G0"); }
 
 class Reorder : public ::testing::Test {

@@ -22,17 +22,6 @@ using namespace alloc_inject;
 
 namespace {
 
-std::vector<std::string> events;
-void rec_reorder(int pre) { events.push_back(pre ? "R1" : "R0"); }
-
-void check_contiguous(BddTree *t) {
-  for (; t != nullptr; t = t->next) {
-    int top = bdd_var2level(t->seq[0]);
-    for (int i = 0; i <= t->last - t->first; i++) ASSERT_EQ(bdd_var2level(t->seq[i]), top + i);
-    check_contiguous(t->child);
-  }
-}
-
 class AllocFailure : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -91,7 +80,7 @@ void sweep_failures(const std::function<void()> &op, std::vector<oracle::Formula
     std::vector<int> o = current_order();
     std::sort(o.begin(), o.end());
     for (int v = 0; v < (int)o.size(); v++) ASSERT_EQ(o[v], v);
-    if (expect_blocks) check_contiguous(vartree);
+    if (expect_blocks) check_blocks(vartree, false);
   });
 }
 
