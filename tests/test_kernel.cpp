@@ -91,13 +91,30 @@ V range(int from, int to) {  // from .. to-1
 // ---------------------------------------------------------------------------
 // Start-up, shut-down and refusals
 
+// Without an engine calls return their codes (no handler yet). Each start
+// sizes the table to a prime and lays out the free list; the trace
+// variable's presence alone sets the flag; shut-down clears everything.
 TEST_F(Kernel, StartupSizesFreeListAndVariableNodes) {
+  ASSERT_EQ(bdd_isrunning(), 0);
+  int *set = nullptr, num = 0;
+  EXPECT_EQ((V{bdd_var(2), bdd_low(0), bdd_high(-1), bdd_scanset(2, &set, &num),
+               bdd_setvarnum(3), bdd_error(-1)}),
+            (V{BDD_ERR_RUNNING, BDD_ERR_RUNNING, BDD_ERR_RUNNING, BDD_ERR_RUNNING,
+               BDD_ERR_RUNNING, -1}));
+  EXPECT_EQ((V{bdd_ithvar(0), bdd_addref(5), bdd_delref(5), bdd_duplicatevar(0),
+               bdd_setallocnum(5000), bddvarnum, bddnodesize, bdd_getnodenum()}),
+            (V{0, 5, 5, 0, 0, 0, 0, 0}));
   const int sizes[][3] = {{1000, 100, 1009}, {0, 0, 3},   {1, 1, 3},
                           {2, 2, 3},         {-5, -7, 3}, {-2147483647 - 1, -1, 3}};
-  for (const auto &s : sizes) {
+  for (int traced = 0; traced < 6; traced++) {
+    const int *s = sizes[traced];
     SCOPED_TRACE(s[0]);
+    trace_enable = 0;
+    if (traced % 2) setenv("CORVANE_TRACE_FILE", "", 1);
     start_engine(s[0], s[1], 0);
+    unsetenv("CORVANE_TRACE_FILE");
     ASSERT_EQ(bddrunning, 1);
+    EXPECT_EQ((V{trace_enable, trace_outputted}), (V{traced % 2, 0}));
     EXPECT_EQ((V{bddnodesize, bdd_getallocnum(), bddfreenum, bddvarnum, bdd_getnodenum()}),
               (V{s[2], s[2], s[2] - 2, 0, 2}));
     EXPECT_EQ(km::free_list(), range(2, s[2]));
@@ -106,7 +123,7 @@ TEST_F(Kernel, StartupSizesFreeListAndVariableNodes) {
     // Fresh variables: identity order, constants below, and in a table
     // that needs no growth the first free slots in order.
     EXPECT_EQ(bdd_setvarnum(5), 0);
-    EXPECT_EQ(bdd_varnum(), 5);
+    EXPECT_EQ((V{bdd_varnum(), bddproduced}), (V{5, 10}));
     expect_variable_nodes();
     EXPECT_EQ(V(bddvar2level, bddvar2level + 6), range(0, 6));
     EXPECT_EQ(V(bddlevel2var, bddlevel2var + 6), range(0, 6));
@@ -119,21 +136,14 @@ TEST_F(Kernel, StartupSizesFreeListAndVariableNodes) {
     EXPECT_EQ(table_fault(), "");
     EXPECT_TRUE(recorded_errors.empty());
     bdd_done();
+    EXPECT_EQ((V{bdd_isrunning(), bddnodesize, bddmaxnodesize, bddproduced, bddvarnum}), V(5, 0));
+    EXPECT_EQ((std::vector<const void *>{bddnodes, bddrefstack, bddvar2level}),
+              std::vector<const void *>(3, nullptr));
   }
+  trace_enable = 0;
 }
 
-TEST_F(Kernel, SecondInitRefusedRestartAndTraceFlag) {
-  ASSERT_EQ(bdd_isrunning(), 0);
-  // No handler yet: calls just return their codes.
-  int *set = nullptr, num = 0;
-  EXPECT_EQ((V{bdd_var(2), bdd_low(0), bdd_high(-1), bdd_scanset(2, &set, &num),
-               bdd_setvarnum(3), bdd_error(-1)}),
-            (V{BDD_ERR_RUNNING, BDD_ERR_RUNNING, BDD_ERR_RUNNING, BDD_ERR_RUNNING,
-               BDD_ERR_RUNNING, -1}));
-  EXPECT_EQ((V{bdd_ithvar(0), bdd_addref(5), bdd_delref(5), bdd_duplicatevar(0),
-               bdd_setallocnum(5000), bddvarnum, bddnodesize, bdd_getnodenum()}),
-            (V{0, 5, 5, 0, 0, 0, 0, 0}));
-
+TEST_F(Kernel, SecondInitRefusedAndLimitSetBeforeStartUp) {
   EXPECT_EQ(bdd_setmaxnodenum(3000), 0);
   start_engine(1000, 100, 3);
   EXPECT_EQ(bddmaxnodesize, 3000);  // a limit set before start-up stays
@@ -150,23 +160,6 @@ TEST_F(Kernel, SecondInitRefusedRestartAndTraceFlag) {
   srand48(48879);
   EXPECT_EQ(after_init, lrand48());
   EXPECT_EQ(table_fault(), "");
-
-  bdd_done();
-  EXPECT_EQ((V{bdd_isrunning(), bddnodesize, bddmaxnodesize, bddproduced, bddvarnum}), V(5, 0));
-  EXPECT_EQ((std::vector<const void *>{bddnodes, bddrefstack, bddvar2level}),
-            std::vector<const void *>(3, nullptr));
-  // The trace variable's presence alone sets the flag at start-up.
-  for (int traced = 0; traced <= 1; traced++) {
-    trace_enable = 0;
-    if (traced) setenv("CORVANE_TRACE_FILE", "", 1);
-    start_engine(200, 10, 4);
-    unsetenv("CORVANE_TRACE_FILE");
-    EXPECT_EQ((V{trace_enable, trace_outputted, bddnodesize, bdd_ithvar(0), bddproduced}),
-              (V{traced, 0, 211, 2, 8}));
-    EXPECT_EQ(table_fault(), "");
-    bdd_done();
-  }
-  trace_enable = 0;
 }
 
 // Refused calls return their code, raise it once and change nothing; the
