@@ -725,6 +725,28 @@ TEST_F(Reorder, ExhaustionAfterAFreeExchangeTakesItBack) {
   for (size_t k = 0; k < top.size(); k++) ASSERT_EQ(oracle::tt_of(top[k], 8), tts[k]);
 }
 
+// Moving block {0,1} below {2,3} takes two free exchanges (1 past 2, then
+// 0 past 2) before the one the full table refuses (1 past the variable 3 it
+// meets): undone in the order they were made, they would leave 2 on top.
+TEST_F(Reorder, RefusedBlockMoveUndoesItsExchangesLastFirst) {
+  start_engine(500, 100, 8);
+  ASSERT_EQ(bdd_setmaxnodenum(bddnodesize + 1), 0);
+  std::vector<BDD> below = fill_level(3, literals(4, 8));
+  below.insert(below.end(), {bddfalse, bddtrue});
+  const std::vector<BDD> top = fill_level(1, below);
+  ASSERT_LE(bddfreenum, 2);
+  std::vector<TT> tts;
+  for (BDD r : top) tts.push_back(oracle::tt_of(r, 8));
+  const int before = live_nodes();
+  ASSERT_EQ(bdd_intaddvarblock(0, 1, 0), 0);
+  ASSERT_EQ(bdd_intaddvarblock(2, 3, 0), 1);
+  bdd_reorder(REORDER_WIN2);
+  EXPECT_EQ(recorded_errors, std::vector<int>{BDD_ERR_NODENUM});
+  EXPECT_EQ(current_order(), identity_order(8));
+  EXPECT_EQ(live_nodes(), before);
+  for (size_t k = 0; k < top.size(); k++) ASSERT_EQ(oracle::tt_of(top[k], 8), tts[k]);
+}
+
 TEST_F(Reorder, ExhaustionDuringAPassKeepsDiagramsAndBlocks) {
   // A random shuffle of an interleaved equality explores orders far too
   // large for the capped table.
