@@ -6,6 +6,7 @@
 #ifndef CORVANE_TESTS_ALLOC_INJECT_H
 #define CORVANE_TESTS_ALLOC_INJECT_H
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -30,6 +31,28 @@ inline bool should_fail() {
     return true;
   }
   return false;
+}
+
+// Runs op with its n-th allocation failing, for n = 1, 2, ..., and then
+// check(n, failed); op returns whether it finished all the same, and a run
+// is failed when it met the failure and did not. A failed run must release
+// every block it took. Stops after the first run that is not failed.
+template <typename Op, typename Check>
+void each_failing_request(Op op, Check check) {
+  for (long n = 1; n <= 1000; n++) {
+    const long before = live_blocks;
+    failed_once = false;
+    fail_countdown = n;
+    const bool finished = op();
+    fail_countdown = 0;
+    const bool failed = failed_once && !finished;
+    if (failed) {
+      ASSERT_EQ(live_blocks, before) << "leak after failing request " << n;
+    }
+    check(n, failed);
+    if (!failed || ::testing::Test::HasFatalFailure()) return;
+  }
+  FAIL() << "still failing after 1000 requests";
 }
 }  // namespace alloc_inject
 

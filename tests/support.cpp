@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <set>
+
 #include "src/kernel_internal.h"
 
 std::vector<int> recorded_errors;
@@ -56,3 +58,48 @@ int live_nodes() {
   bdd_gbc();
   return bdd_getnodenum();
 }
+
+bool slow_prime(unsigned n) {
+  if (n < 2) return false;
+  for (unsigned long long d = 2; d * d <= n; d++)
+    if (n % d == 0) return false;
+  return true;
+}
+
+unsigned odd_prime_gte(unsigned n) {
+  unsigned long long c = n < 3 ? 3 : n;
+  while (!(c % 2 == 1 && slow_prime((unsigned)c))) c++;
+  return (unsigned)c;
+}
+
+unsigned odd_prime_lte(unsigned n) {
+  long long c = n;
+  while (c >= 3 && !(c % 2 == 1 && slow_prime((unsigned)c))) c--;
+  return (unsigned)c;
+}
+
+std::vector<std::string> events;
+void rec_reorder(int pre) { events.push_back(pre ? "R1" : "R0"); }
+
+void check_blocks(BddTree *t, bool lists_in_level_order) {
+  for (BddTree *b = t; b != nullptr; b = b->next) {
+    int n = b->last - b->first + 1;
+    int top = bdd_var2level(b->seq[0]);
+    std::set<int> vars;
+    for (int i = 0; i < n; i++) {
+      ASSERT_EQ(bdd_var2level(b->seq[i]), top + i) << "block " << b->id;
+      vars.insert(b->seq[i]);
+    }
+    ASSERT_EQ((int)vars.size(), n);
+    ASSERT_EQ(*vars.begin(), b->first);
+    ASSERT_EQ(*vars.rbegin(), b->last);
+    if (b->next != nullptr) {
+      if (lists_in_level_order) {
+        ASSERT_LT(bdd_var2level(b->seq[n - 1]), bdd_var2level(b->next->seq[0]));
+      }
+      ASSERT_EQ(b->next->prev, b);
+    }
+    check_blocks(b->child, lists_in_level_order);
+  }
+}
+

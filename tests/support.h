@@ -34,4 +34,19 @@ int live_nodes();
 // A block forest as nested ranges, e.g. "[0-3{[0-1][2-3]}][4-5]".
 std::string shape(BddTree *t);
 
+// Reorder hook that records its calls as "R1" (before) and "R0" (after).
+extern std::vector<std::string> events;
+void rec_reorder(int pre);
+
+// Every block's variables sit on consecutive levels and its seq lists them
+// in level order. Sibling lists run in level order too, unless blocks were
+// added after the order changed (insertion goes by variable number).
+void check_blocks(BddTree *t, bool lists_in_level_order = true);
+
+// By trial division: whether n is prime, the smallest odd prime >= n and
+// the largest odd prime <= n.
+bool slow_prime(unsigned n);
+unsigned odd_prime_gte(unsigned n);
+unsigned odd_prime_lte(unsigned n);
+
 #endif

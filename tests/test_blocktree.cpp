@@ -35,6 +35,8 @@ class Blocks : public ::testing::Test {
   void TearDown() override { bdd_done(); }
 };
 
+void print_named(FILE *out, int id) { fprintf(out, "<b%d>", id); }
+
 TEST_F(Blocks, NestingAndPrint) {
   EXPECT_EQ(bdd_intaddvarblock(0, 3, 0), 0);
   EXPECT_EQ(bdd_intaddvarblock(0, 1, 0), 1);
@@ -43,18 +45,10 @@ TEST_F(Blocks, NestingAndPrint) {
   EXPECT_EQ(shape(vartree), "[0-3{[0-1][2-3]}][4-5]");
   EXPECT_EQ(order_text(), "  0{\n     1\n     2\n  0}\n  3\n");
   check_links(vartree);
-  EXPECT_TRUE(recorded_errors.empty());
-}
-
-void print_named(FILE *out, int id) { fprintf(out, "<b%d>", id); }
-
-TEST_F(Blocks, PrintUsesTheFileHook) {
-  bdd_intaddvarblock(0, 3, 0);
-  bdd_intaddvarblock(1, 2, 0);
   EXPECT_EQ(bdd_blockfile_hook(print_named), nullptr);
-  EXPECT_EQ(order_text(), "<b0>{\n   <b1>\n<b0>}\n");
+  EXPECT_EQ(order_text(), "<b0>{\n   <b1>\n   <b2>\n<b0>}\n<b3>\n");
   EXPECT_EQ(bdd_blockfile_hook(nullptr), &print_named);
-  EXPECT_EQ(order_text(), "  0{\n     1\n  0}\n");
+  EXPECT_TRUE(recorded_errors.empty());
 }
 
 TEST_F(Blocks, EnclosingAndOverlapRules) {
@@ -93,61 +87,40 @@ TEST_F(Blocks, InsertBetweenAndInFront) {
   check_links(vartree);
 }
 
-TEST_F(Blocks, RepeatedRangeConsumesAnIdentifier) {
-  EXPECT_EQ(bdd_intaddvarblock(2, 4, 1), 0);
-  EXPECT_EQ(bdd_intaddvarblock(2, 4, 0), 1);
-  EXPECT_EQ(shape(vartree), "[2-4]");
-  EXPECT_EQ(vartree->id, 0);
-  EXPECT_EQ(vartree->fixed, 1);
-  EXPECT_EQ(bdd_intaddvarblock(5, 5, 0), 2);
-}
-
-TEST_F(Blocks, RangeAndArgumentErrors) {
+// A repeated range takes an identifier and changes nothing; refusals take
+// none; clearing restarts the count.
+TEST_F(Blocks, IdentifiersAndRefusals) {
   EXPECT_EQ(bdd_intaddvarblock(2, 1, 0), BDD_ERR_VARBLOCK);
   EXPECT_EQ(bdd_intaddvarblock(0, 10, 0), BDD_ERR_UNKNOWN_VAR);
   EXPECT_EQ(bdd_intaddvarblock(-1, 3, 0), BDD_ERR_UNKNOWN_VAR);
   EXPECT_EQ(vartree, nullptr);
-  EXPECT_EQ(bdd_intaddvarblock(0, 0, 256), 0);  // no id was consumed above
-  EXPECT_EQ(vartree->fixed, 0);
-  EXPECT_EQ(recorded_errors,
-            (std::vector<int>{BDD_ERR_VARBLOCK, BDD_ERR_UNKNOWN_VAR, BDD_ERR_UNKNOWN_VAR}));
-}
-
-TEST_F(Blocks, VarBlockAll) {
-  bdd_varblockall();
-  std::vector<int> ids;
-  int v = 0;
-  for (BddTree *t = vartree; t != nullptr; t = t->next, v++) {
-    EXPECT_EQ(t->first, v);
-    EXPECT_EQ(t->last, v);
-    EXPECT_EQ(t->fixed, 1);
-    ids.push_back(t->id);
-  }
-  EXPECT_EQ(v, 10);
-  EXPECT_EQ(ids, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-  bdd_clrvarblocks();
-  EXPECT_EQ(bdd_intaddvarblock(3, 3, 0), 0) << "identifiers restart after clearing";
-}
-
-TEST_F(Blocks, AddVarBlockSpansTheSet) {
-  int vars[2] = {5, 3};
+  EXPECT_EQ(bdd_intaddvarblock(2, 4, 1), 0);
+  EXPECT_EQ(bdd_intaddvarblock(2, 4, 0), 1);
+  EXPECT_EQ(shape(vartree), "[2-4]");
+  EXPECT_EQ((std::vector<int>{vartree->id, vartree->fixed}), (std::vector<int>{0, 1}));
+  EXPECT_EQ(bdd_intaddvarblock(5, 5, 256), 2);
+  EXPECT_EQ(vartree->next->fixed, 0);
+  int vars[2] = {8, 6};
   BDD set = bdd_addref(bdd_makeset(vars, 2));
-  EXPECT_EQ(bdd_addvarblock(set, 0), 0);
-  EXPECT_EQ(shape(vartree), "[3-5]");
-  EXPECT_EQ(bdd_addvarblock(bddtrue, 0), BDD_ERR_VARBLOCK);
-  EXPECT_EQ(bdd_addvarblock(-3, 0), BDD_ERR_ILLBDD);
-  EXPECT_EQ(bdd_addvarblock(bddnodesize, 0), BDD_ERR_ILLBDD);
-  EXPECT_EQ(shape(vartree), "[3-5]");
+  EXPECT_EQ(bdd_addvarblock(set, 0), 3);  // spans the set
+  EXPECT_EQ((std::vector<int>{bdd_addvarblock(bddtrue, 0), bdd_addvarblock(-3, 0),
+                              bdd_addvarblock(bddnodesize, 0)}),
+            (std::vector<int>{BDD_ERR_VARBLOCK, BDD_ERR_ILLBDD, BDD_ERR_ILLBDD}));
+  EXPECT_EQ(shape(vartree), "[2-4][5-5][6-8]");
+  EXPECT_EQ(recorded_errors, (std::vector<int>{BDD_ERR_VARBLOCK, BDD_ERR_UNKNOWN_VAR, BDD_ERR_UNKNOWN_VAR,
+                                               BDD_ERR_VARBLOCK, BDD_ERR_ILLBDD, BDD_ERR_ILLBDD}));
   bdd_delref(set);
+
+  bdd_clrvarblocks();
+  bdd_varblockall();
+  int v = 0;
+  for (BddTree *t = vartree; t != nullptr; t = t->next, v++)
+    EXPECT_EQ((std::vector<int>{t->first, t->last, t->fixed, t->id}), (std::vector<int>{v, v, 1, v}));
+  EXPECT_EQ(v, 10);
 }
 
-TEST_F(Blocks, SeqFollowsTheCurrentOrder) {
-  int order[10] = {0, 1, 4, 3, 2, 5, 6, 7, 8, 9};
-  bdd_setvarorder(order);
-  EXPECT_EQ(bdd_intaddvarblock(2, 4, 0), 0);
-  EXPECT_EQ(std::vector<int>(vartree->seq, vartree->seq + 3), (std::vector<int>{4, 3, 2}));
-}
-
+// seq lists a block's variables in level order; a block must fit on
+// consecutive levels.
 TEST_F(Blocks, NonConsecutiveLevelsAreRefused) {
   int order[10] = {0, 5, 1, 2, 3, 4, 6, 7, 8, 9};
   bdd_setvarorder(order);
@@ -157,6 +130,7 @@ TEST_F(Blocks, NonConsecutiveLevelsAreRefused) {
   EXPECT_EQ(bdd_intaddvarblock(1, 4, 0), 0);  // levels 2..5
   EXPECT_EQ(bdd_intaddvarblock(0, 5, 0), 1);  // levels 0..5 enclose it
   EXPECT_EQ(shape(vartree), "[0-5{[1-4]}]");
+  EXPECT_EQ(std::vector<int>(vartree->seq, vartree->seq + 6), (std::vector<int>{0, 5, 1, 2, 3, 4}));
 
   // update_seq on a block that does not fit leaves seq alone.
   BddTree *t = bddtree_new(99);

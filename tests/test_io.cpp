@@ -75,40 +75,20 @@ class IoTest : public ::testing::Test {
 
 TEST_F(IoTest, SaveAndPrintFormatsAreExact) {
   start_engine(1000, 100, 3);
-  // Fresh free list: xi = 2 + 2i, !xi = 3 + 2i; new nodes from 8 on.
-  BDD x1 = bdd_ithvar(1), x2 = bdd_ithvar(2);
-  BDD ite = bdd_addref(bdd_makenode(0, x1, x2));   // x0 ? x2 : x1, both branches nodes
-  BDD conj = bdd_addref(bdd_makenode(0, 0, x1));   // x0 & x1
-  BDD disj = bdd_addref(bdd_makenode(0, x1, 1));   // x0 | x1
+  // Fresh free list: xi = 2 + 2i, !xi = 3 + 2i; new nodes from 8 on. The
+  // printers are checked against an independent walk further down; here
+  // only the pinned-down layout of one digraph.
+  BDD ite = bdd_addref(bdd_makenode(0, bdd_ithvar(1), bdd_ithvar(2)));  // x0 ? x2 : x1
   ASSERT_EQ(ite, 8);
-  ASSERT_EQ(conj, 9);
-  ASSERT_EQ(disj, 10);
-  auto set = [](BDD r) { return capture([&](FILE *f) { bdd_fprintset(f, r); }); };
-  auto table = [](BDD r) { return capture([&](FILE *f) { bdd_fprinttable(f, r); }); };
-  auto dot = [](BDD r) { return capture([&](FILE *f) { bdd_fprintdot(f, r); }); };
-  const std::string head =
-      "digraph G {\n"
-      "0 [shape=box, label=\"0\", style=filled, shape=box, height=0.3, width=0.3];\n"
-      "1 [shape=box, label=\"1\", style=filled, shape=box, height=0.3, width=0.3];\n";
-  // The low branch is walked first everywhere.
-  const std::pair<std::string, std::string> cases[] = {
-      {save_text(ite), "3 3\n0 1 2 \n4 1 0 1\n6 2 0 1\n8 0 4 6\n"},
-      {save_text(1), "0 0 1\n"},
-      {set(disj), "<0:0, 1:1><0:1>"},
-      {set(0), "F"},
-      {set(1), "T"},
-      {table(conj), "ROOT: 9\n[    4]   1:   0   1\n[    9]   0:   0   4\n"},
-      {table(1), "ROOT: 1\n"},
-      {dot(0), head + "}\n"},
-      {dot(ite), head + "8 [label=\"0\"];\n8 -> 4 [style=dotted];\n8 -> 6 [style=filled];\n"
-                        "4 [label=\"1\"];\n4 -> 0 [style=dotted];\n4 -> 1 [style=filled];\n"
-                        "6 [label=\"2\"];\n6 -> 0 [style=dotted];\n6 -> 1 [style=filled];\n}\n"},
-  };
-  for (size_t k = 0; k < sizeof cases / sizeof cases[0]; k++)
-    EXPECT_EQ(cases[k].first, cases[k].second) << "case " << k;
-
+  EXPECT_EQ(capture([&](FILE *f) { bdd_fprintdot(f, ite); }),
+            "digraph G {\n"
+            "0 [shape=box, label=\"0\", style=filled, shape=box, height=0.3, width=0.3];\n"
+            "1 [shape=box, label=\"1\", style=filled, shape=box, height=0.3, width=0.3];\n"
+            "8 [label=\"0\"];\n8 -> 4 [style=dotted];\n8 -> 6 [style=filled];\n"
+            "4 [label=\"1\"];\n4 -> 0 [style=dotted];\n4 -> 1 [style=filled];\n"
+            "6 [label=\"2\"];\n6 -> 0 [style=dotted];\n6 -> 1 [style=filled];\n}\n");
   EXPECT_EQ(capture([&](FILE *) { bdd_fprintall(nullptr); }), "");
-  for (BDD r : {ite, conj, disj}) bdd_delref(r);
+  bdd_delref(ite);
   bdd_gbc();
   EXPECT_EQ(capture([](FILE *f) { bdd_fprintall(f); }),
             "[    0 - 511]   3:   0   0\n[    1 - 511]   3:   1   1\n"
@@ -256,10 +236,8 @@ TEST_F(IoTest, RoundTripAndPrintersAgreeWithTheStructure) {
       EXPECT_EQ(root, f);
       EXPECT_EQ(tt_of(root, n), t);
       check_printset(f, n, t);
-      if (f >= 2) {
-        EXPECT_EQ(capture([&](FILE *fp) { bdd_fprinttable(fp, f); }), expected_table(f));
-        EXPECT_EQ(capture([&](FILE *fp) { bdd_fprintdot(fp, f); }), expected_dot(f));
-      }
+      EXPECT_EQ(capture([&](FILE *fp) { bdd_fprinttable(fp, f); }), expected_table(f));
+      EXPECT_EQ(capture([&](FILE *fp) { bdd_fprintdot(fp, f); }), expected_dot(f));
       EXPECT_FALSE(any_marked());
       if (n < 7 || k < 13) {
         bdd_delref(f);

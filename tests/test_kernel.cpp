@@ -41,17 +41,6 @@ int gc_count() {
   return s.gbcollectnum;
 }
 
-// Largest prime not above n, by trial division.
-int prime_at_most(long long n) {
-  auto prime = [](long long c) {
-    for (long long d = 2; d * d <= c; d++)
-      if (c % d == 0) return false;
-    return c >= 2;
-  };
-  while (!prime(n)) n--;
-  return (int)n;
-}
-
 // Results of calls (a braced list runs them in order) must match `want`,
 // and each call must have raised `code` once.
 void expect_refused(const V &got, const V &want, int code) {
@@ -98,13 +87,30 @@ V range(int from, int to) {  // from .. to-1
 // ---------------------------------------------------------------------------
 // Start-up, shut-down and refusals
 
+// Without an engine calls return their codes (no handler yet). Each start
+// sizes the table to a prime and lays out the free list; the trace
+// variable's presence alone sets the flag; shut-down clears everything.
 TEST_F(Kernel, StartupSizesFreeListAndVariableNodes) {
+  ASSERT_EQ(bdd_isrunning(), 0);
+  int *set = nullptr, num = 0;
+  EXPECT_EQ((V{bdd_var(2), bdd_low(0), bdd_high(-1), bdd_scanset(2, &set, &num),
+               bdd_setvarnum(3), bdd_error(-1)}),
+            (V{BDD_ERR_RUNNING, BDD_ERR_RUNNING, BDD_ERR_RUNNING, BDD_ERR_RUNNING,
+               BDD_ERR_RUNNING, -1}));
+  EXPECT_EQ((V{bdd_ithvar(0), bdd_addref(5), bdd_delref(5), bdd_duplicatevar(0),
+               bdd_setallocnum(5000), bddvarnum, bddnodesize, bdd_getnodenum()}),
+            (V{0, 5, 5, 0, 0, 0, 0, 0}));
   const int sizes[][3] = {{1000, 100, 1009}, {0, 0, 3},   {1, 1, 3},
                           {2, 2, 3},         {-5, -7, 3}, {-2147483647 - 1, -1, 3}};
-  for (const auto &s : sizes) {
+  for (int traced = 0; traced < 6; traced++) {
+    const int *s = sizes[traced];
     SCOPED_TRACE(s[0]);
+    trace_enable = 0;
+    if (traced % 2) setenv("CORVANE_TRACE_FILE", "", 1);
     start_engine(s[0], s[1], 0);
+    unsetenv("CORVANE_TRACE_FILE");
     ASSERT_EQ(bddrunning, 1);
+    EXPECT_EQ((V{trace_enable, trace_outputted}), (V{traced % 2, 0}));
     EXPECT_EQ((V{bddnodesize, bdd_getallocnum(), bddfreenum, bddvarnum, bdd_getnodenum()}),
               (V{s[2], s[2], s[2] - 2, 0, 2}));
     EXPECT_EQ(km::free_list(), range(2, s[2]));
@@ -113,7 +119,7 @@ TEST_F(Kernel, StartupSizesFreeListAndVariableNodes) {
     // Fresh variables: identity order, constants below, and in a table
     // that needs no growth the first free slots in order.
     EXPECT_EQ(bdd_setvarnum(5), 0);
-    EXPECT_EQ(bdd_varnum(), 5);
+    EXPECT_EQ((V{bdd_varnum(), bddproduced}), (V{5, 10}));
     expect_variable_nodes();
     EXPECT_EQ(V(bddvar2level, bddvar2level + 6), range(0, 6));
     EXPECT_EQ(V(bddlevel2var, bddlevel2var + 6), range(0, 6));
@@ -126,21 +132,14 @@ TEST_F(Kernel, StartupSizesFreeListAndVariableNodes) {
     EXPECT_EQ(table_fault(), "");
     EXPECT_TRUE(recorded_errors.empty());
     bdd_done();
+    EXPECT_EQ((V{bdd_isrunning(), bddnodesize, bddmaxnodesize, bddproduced, bddvarnum}), V(5, 0));
+    EXPECT_EQ((std::vector<const void *>{bddnodes, bddrefstack, bddvar2level}),
+              std::vector<const void *>(3, nullptr));
   }
+  trace_enable = 0;
 }
 
-TEST_F(Kernel, SecondInitRefusedRestartAndTraceFlag) {
-  ASSERT_EQ(bdd_isrunning(), 0);
-  // No handler yet: calls just return their codes.
-  int *set = nullptr, num = 0;
-  EXPECT_EQ((V{bdd_var(2), bdd_low(0), bdd_high(-1), bdd_scanset(2, &set, &num),
-               bdd_setvarnum(3), bdd_error(-1)}),
-            (V{BDD_ERR_RUNNING, BDD_ERR_RUNNING, BDD_ERR_RUNNING, BDD_ERR_RUNNING,
-               BDD_ERR_RUNNING, -1}));
-  EXPECT_EQ((V{bdd_ithvar(0), bdd_addref(5), bdd_delref(5), bdd_duplicatevar(0),
-               bdd_setallocnum(5000), bddvarnum, bddnodesize, bdd_getnodenum()}),
-            (V{0, 5, 5, 0, 0, 0, 0, 0}));
-
+TEST_F(Kernel, SecondInitRefusedAndLimitSetBeforeStartUp) {
   EXPECT_EQ(bdd_setmaxnodenum(3000), 0);
   start_engine(1000, 100, 3);
   EXPECT_EQ(bddmaxnodesize, 3000);  // a limit set before start-up stays
@@ -157,23 +156,6 @@ TEST_F(Kernel, SecondInitRefusedRestartAndTraceFlag) {
   srand48(48879);
   EXPECT_EQ(after_init, lrand48());
   EXPECT_EQ(table_fault(), "");
-
-  bdd_done();
-  EXPECT_EQ((V{bdd_isrunning(), bddnodesize, bddmaxnodesize, bddproduced, bddvarnum}), V(5, 0));
-  EXPECT_EQ((std::vector<const void *>{bddnodes, bddrefstack, bddvar2level}),
-            std::vector<const void *>(3, nullptr));
-  // The trace variable's presence alone sets the flag at start-up.
-  for (int traced = 0; traced <= 1; traced++) {
-    trace_enable = 0;
-    if (traced) setenv("CORVANE_TRACE_FILE", "", 1);
-    start_engine(200, 10, 4);
-    unsetenv("CORVANE_TRACE_FILE");
-    EXPECT_EQ((V{trace_enable, trace_outputted, bddnodesize, bdd_ithvar(0), bddproduced}),
-              (V{traced, 0, 211, 2, 8}));
-    EXPECT_EQ(table_fault(), "");
-    bdd_done();
-  }
-  trace_enable = 0;
 }
 
 // Refused calls return their code, raise it once and change nothing; the
@@ -441,7 +423,7 @@ TEST_F(Kernel, GrowthFollowsFactorStepAndLimit) {
       c.fill();
       const int gcs = gc_count();
       int n = c.add();
-      if (set.limit && sizes.back() >= prime_at_most(set.limit)) {
+      if (set.limit && sizes.back() >= (int)odd_prime_lte(set.limit)) {
         EXPECT_EQ(n, 0);  // the limit is reached: no further growth
         EXPECT_EQ(recorded_errors, V{BDD_ERR_NODENUM});
         break;
@@ -452,7 +434,7 @@ TEST_F(Kernel, GrowthFollowsFactorStepAndLimit) {
       long long want = std::min((long long)((double)old * set.factor), old + set.step);
       if (set.limit && want > set.limit) want = set.limit;
       sizes.push_back(bddnodesize);
-      EXPECT_EQ(bddnodesize, prime_at_most(want));
+      EXPECT_EQ(bddnodesize, (int)odd_prime_lte((unsigned)want));
       ASSERT_EQ(resize_calls.size(), (size_t)round + 1);
       EXPECT_EQ(resize_calls.back(), (V{(int)old, bddnodesize, bddnodesize}));
       ASSERT_EQ(table_fault(false), "");
@@ -525,7 +507,7 @@ TEST_F(Kernel, ExplicitGrowthKeepsEveryNode) {
   resize_calls.clear();
   bdd_resize_hook(record_resize);
   EXPECT_EQ(bdd_noderesize2(0, 1009, 3000), 0);
-  const int size = prime_at_most(3000);
+  const int size = (int)odd_prime_lte(3000);
   ASSERT_EQ(bddnodesize, size);
   EXPECT_EQ(bddfreenum, oldfree + size - 1009);
   V want = range(1009, size);
@@ -548,7 +530,7 @@ TEST_F(Kernel, ExplicitGrowthKeepsEveryNode) {
   bdd_setmaxnodenum(6000);
   bdd_setmaxincrease(10);
   EXPECT_EQ(bdd_setallocnum(20000), 4999);
-  EXPECT_EQ(bddnodesize, prime_at_most(20000));
+  EXPECT_EQ(bddnodesize, (int)odd_prime_lte(20000));
   expect_kept(live);
   EXPECT_TRUE(recorded_errors.empty());
 }
@@ -750,6 +732,17 @@ TEST_F(Kernel, VariablesGrowBelowTheOrderAndScansetFollowsIt) {
   // The reference stack holds the deepest operator nesting.
   EXPECT_GE(bddrefstackend - bddrefstack, 2 * 1023 + 4);
   EXPECT_TRUE(recorded_errors.empty());
+  // At the variable limit a duplication is refused and touches nothing.
+  std::mt19937 rng(4);
+  km::random_dag(rng, 300);
+  std::vector<BddNode> copy(bddnodes, bddnodes + bddnodesize);
+  const V state = {bddfreepos, bddfreenum, bddnodesize, bddvarnum};
+  const V v2l(bddvar2level, bddvar2level + 1024);
+  EXPECT_EQ(bdd_duplicatevar(500), 0);
+  EXPECT_FALSE(recorded_errors.empty());
+  ASSERT_EQ((V{bddfreepos, bddfreenum, bddnodesize, bddvarnum}), state);
+  EXPECT_EQ(memcmp(copy.data(), bddnodes, sizeof(BddNode) * copy.size()), 0);
+  EXPECT_EQ(V(bddvar2level, bddvar2level + 1024), v2l);
 }
 
 TEST_F(Kernel, VariableNodesFailingToFitLeaveTheCountAlone) {
@@ -849,21 +842,6 @@ TEST_F(Kernel, DuplicateAnyVariableRepeatedlyAndAfterReorder) {
     check_duplication(5, {1, 3, 5, 0}, seed, 400, true);
     check_duplication(4, {1}, seed, 240, false, true);
   }
-}
-
-TEST_F(Kernel, DuplicateAtTheVariableLimitTouchesNothing) {
-  start_engine(3000, 100, 1023);
-  ASSERT_EQ(bddvarnum, 1023);
-  std::mt19937 rng(4);
-  km::random_dag(rng, 300);
-  std::vector<BddNode> copy(bddnodes, bddnodes + bddnodesize);
-  const V state = {bddfreepos, bddfreenum, bddnodesize, bddvarnum};
-  const V v2l(bddvar2level, bddvar2level + 1024);
-  EXPECT_EQ(bdd_duplicatevar(500), 0);
-  EXPECT_FALSE(recorded_errors.empty());
-  ASSERT_EQ((V{bddfreepos, bddfreenum, bddnodesize, bddvarnum}), state);
-  EXPECT_EQ(memcmp(copy.data(), bddnodes, sizeof(BddNode) * copy.size()), 0);
-  EXPECT_EQ(V(bddvar2level, bddvar2level + 1024), v2l);
 }
 
 }  // namespace

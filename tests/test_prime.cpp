@@ -10,27 +10,9 @@
 
 #include "src/kernel_internal.h"
 #include "src/prime_internal.h"
+#include "support.h"
 
 namespace {
-
-bool slow_prime(unsigned n) {
-  if (n < 2) return false;
-  for (unsigned long long d = 2; d * d <= n; d++)
-    if (n % d == 0) return false;
-  return true;
-}
-
-// Smallest odd prime >= n and largest odd prime <= n, by trial division.
-unsigned odd_prime_gte(unsigned n) {
-  unsigned long long c = n < 3 ? 3 : n;
-  while (!(c % 2 == 1 && slow_prime((unsigned)c))) c++;
-  return (unsigned)c;
-}
-unsigned odd_prime_lte(unsigned n) {
-  long long c = n;
-  while (c >= 3 && !(c % 2 == 1 && slow_prime((unsigned)c))) c--;
-  return (unsigned)c;
-}
 
 // Below 3 there is no odd prime to round to: every request comes out as the
 // smallest usable table size, 3, without a modulo by zero.

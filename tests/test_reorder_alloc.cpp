@@ -22,17 +22,6 @@ using namespace alloc_inject;
 
 namespace {
 
-std::vector<std::string> events;
-void rec_reorder(int pre) { events.push_back(pre ? "R1" : "R0"); }
-
-void check_contiguous(BddTree *t) {
-  for (; t != nullptr; t = t->next) {
-    int top = bdd_var2level(t->seq[0]);
-    for (int i = 0; i <= t->last - t->first; i++) ASSERT_EQ(bdd_var2level(t->seq[i]), top + i);
-    check_contiguous(t->child);
-  }
-}
-
 class AllocFailure : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,75 +38,50 @@ class AllocFailure : public ::testing::Test {
 };
 
 TEST_F(AllocFailure, MatrixCreationReleasesEverything) {
-  for (long n = 1;; n++) {
-    long before = live_blocks;
-    failed_once = false;
-    fail_countdown = n;
-    imatrix *m = imatrixNew(40);
-    fail_countdown = 0;
-    if (!failed_once) {
-      ASSERT_NE(m, nullptr);
-      imatrixDelete(m);
-      EXPECT_EQ(live_blocks, before);
-      EXPECT_EQ(n, 40 + 3) << "record, row array and 40 rows";
-      break;
-    }
-    ASSERT_EQ(m, nullptr) << "request " << n;
-    ASSERT_EQ(live_blocks, before) << "leak after failing request " << n;
-  }
+  const long before = live_blocks;
+  imatrix *m = nullptr;
+  each_failing_request([&] { m = imatrixNew(40); return false; }, [&](long n, bool failed) {
+    ASSERT_EQ(m == nullptr, failed) << "request " << n;
+    EXPECT_TRUE(failed || n == 40 + 3) << "record, row array and 40 rows";
+  });
+  imatrixDelete(m);
+  EXPECT_EQ(live_blocks, before);
 }
 
 TEST_F(AllocFailure, BlockInsertionFailsCleanly) {
   start_engine(1000, 100, 8);
   bdd_intaddvarblock(0, 3, 0);
   bdd_intaddvarblock(4, 7, 0);
-  for (long n = 1;; n++) {
-    recorded_errors.clear();
-    long before = live_blocks;
-    failed_once = false;
-    fail_countdown = n;
-    int id = bdd_intaddvarblock(0, 7, 1);
-    fail_countdown = 0;
-    if (!failed_once) {
-      EXPECT_EQ(id, 2);
-      EXPECT_EQ(shape(vartree), "[0-7{[0-3][4-7]}]");
-      break;
-    }
-    ASSERT_EQ(id, BDD_ERR_VARBLOCK);
-    ASSERT_EQ(recorded_errors, std::vector<int>{BDD_ERR_VARBLOCK});
-    ASSERT_EQ(shape(vartree), "[0-3][4-7]");
-    ASSERT_EQ(live_blocks, before);
-  }
+  int id = 0;
+  each_failing_request([&] { recorded_errors.clear(); id = bdd_intaddvarblock(0, 7, 1); return false; },
+                       [&](long, bool failed) {
+                         ASSERT_EQ(id, failed ? BDD_ERR_VARBLOCK : 2);
+                         ASSERT_EQ(recorded_errors, failed ? std::vector<int>{BDD_ERR_VARBLOCK} : std::vector<int>{});
+                         ASSERT_EQ(shape(vartree), failed ? "[0-3][4-7]" : "[0-7{[0-3][4-7]}]");
+                       });
 }
 
-// Runs op with its n-th allocation failing, for n = 1, 2, ... until op
-// completes without meeting a failure; after each attempt the functions,
-// the blocks and the hook pairing must be intact.
+// Runs op with each of its allocations failing in turn; after each attempt
+// nothing may leak and the functions, the blocks and the hook pairing must
+// be intact.
 void sweep_failures(const std::function<void()> &op, std::vector<oracle::Formula> &fs,
                     bool expect_blocks) {
-  for (long n = 1;; n++) {
-    events.clear();
-    recorded_errors.clear();
-    long before = live_blocks;
-    failed_once = false;
-    fail_countdown = n;
-    op();
-    fail_countdown = 0;
-    ASSERT_EQ(live_blocks, before) << "leak after failing request " << n;
+  long before = 0;
+  each_failing_request([&] { events.clear(); recorded_errors.clear(); before = live_blocks; op(); return false; },
+                       [&](long n, bool) {
+    ASSERT_EQ(live_blocks, before) << "request " << n;
+    SCOPED_TRACE(n);
     int r1 = 0, r0 = 0;
     for (const std::string &e : events) (e == "R1" ? r1 : r0)++;
-    ASSERT_EQ(r1, r0) << "unbalanced hook calls, request " << n;
+    ASSERT_EQ(r1, r0) << "unbalanced hook calls";
     ASSERT_LE(r1, 1);
-    for (int e : recorded_errors) ASSERT_EQ(e, BDD_ERR_MEMORY) << "request " << n;
-    for (size_t i = 0; i < fs.size(); i++)
-      ASSERT_EQ(oracle::tt_of(fs[i].bdd, fs[i].tt.n), fs[i].tt) << "request " << n;
+    for (int e : recorded_errors) ASSERT_EQ(e, BDD_ERR_MEMORY);
+    for (size_t i = 0; i < fs.size(); i++) ASSERT_EQ(oracle::tt_of(fs[i].bdd, fs[i].tt.n), fs[i].tt);
     std::vector<int> o = current_order();
     std::sort(o.begin(), o.end());
     for (int v = 0; v < (int)o.size(); v++) ASSERT_EQ(o[v], v);
-    if (expect_blocks) check_contiguous(vartree);
-    if (!failed_once) break;
-    ASSERT_LT(n, 1000);
-  }
+    if (expect_blocks) check_blocks(vartree, false);
+  });
 }
 
 TEST_F(AllocFailure, ReorderPassesSurviveEveryFailingRequest) {
@@ -141,23 +105,18 @@ TEST_F(AllocFailure, SwapAndSetOrderRefuseWhenTheRunCannotStart) {
   bdd_reorder_hook(rec_reorder);
   std::vector<oracle::Formula> fs;
   for (int i = 0; i < 12; i++) fs.push_back(oracle::random_formula(rng, 10, 6));
-  for (long n = 1;; n++) {
-    std::vector<int> o = current_order();
-    recorded_errors.clear();
-    failed_once = false;
-    fail_countdown = n;
-    int rc = bdd_swapvar(2, 7);
-    fail_countdown = 0;
-    if (!failed_once) {
-      ASSERT_EQ(rc, 0);
-      break;
-    }
+  // A refused swap leaves the order; one that works around a failure swaps.
+  std::vector<int> o = current_order();
+  int rc = 0;
+  each_failing_request([&] { recorded_errors.clear(); rc = bdd_swapvar(2, 7); return false; }, [&](long n, bool) {
     if (rc != 0) {
       ASSERT_EQ(rc, BDD_ERR_MEMORY) << "request " << n;
       ASSERT_EQ(current_order(), o) << "request " << n;
     }
     for (auto &f : fs) ASSERT_EQ(oracle::tt_of(f.bdd, 10), f.tt);
-  }
+    o = current_order();
+  });
+  ASSERT_EQ(rc, 0);
   std::vector<int> rev{9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
   sweep_failures([&] { bdd_setvarorder(rev.data()); }, fs, false);
   EXPECT_EQ(current_order(), rev);
