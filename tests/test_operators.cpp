@@ -88,6 +88,28 @@ TEST_P(Ops, ApplyNegationAndIteAgreeWithTruthTables) {
       expect_fn(bdd_apply(f.bdd, f.bdd, op), tt_apply(f.tt, f.tt, op), "apply self");
       for (BDD x : {r, s}) bdd_delref(x);
     }
+    // A constant on either side, and the operand twice: where the result is
+    // f or a constant nothing may be built; and the difference and its
+    // mirror answer without a walk over f, so leave no entry of their own.
+    auto stored = [](BDD l, BDD r, int op) {
+      const BddCache *c = bdd_operator_cache(0);
+      const BddCacheData4 &e = ((const BddCacheData4 *)c->table)[TRIPLE(l, r, op) % (unsigned)c->tablesize];
+      return e.a == ~l && e.b == r && e.c == op;
+    };
+    for (int op = 0; op < 10; op++)
+      for (BDD c : {0, 1, -1})
+        for (bool left : {false, true}) {
+          const BDD l = c < 0 ? f.bdd : left ? c : f.bdd, r = c < 0 || left ? f.bdd : c;
+          const TT lt = l == f.bdd ? f.tt : tt_const(N, l), rt = r == f.bdd ? f.tt : tt_const(N, r);
+          const TT want = tt_apply(lt, rt, op);
+          const int produced = bddproduced;
+          const BDD x = bdd_apply(l, r, op);
+          if (want == f.tt || want == tt_const(N, false) || want == tt_const(N, true)) {
+            EXPECT_EQ(bddproduced, produced) << "op " << op;
+            EXPECT_FALSE((op == OP_DIFF || op == OP_LESS) && stored(l, r, op)) << "op " << op;
+          }
+          expect_fn(x, want, "apply with a constant or twice");
+        }
     EXPECT_EQ(bdd_not(n), f.bdd);
     EXPECT_EQ((std::vector<BDD>{bdd_and(f.bdd, g.bdd), bdd_or(f.bdd, g.bdd), bdd_xor(f.bdd, g.bdd),
                                 bdd_imp(f.bdd, g.bdd), bdd_biimp(f.bdd, g.bdd)}),

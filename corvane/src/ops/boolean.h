@@ -105,6 +105,19 @@
       if (l == 1) return r;
       if (r == 1) return 1;
       break;
+    /* The difference (and less, its mirror) takes its operands' shortcuts
+     * too: a fixpoint loop subtracts a large set from a small one, and
+     * without them the recursion walks all of l where r is 0 and all of the
+     * shared part where l = r, only to rebuild l or reach 0.  No node is
+     * built either way, so only the time differs. */
+    case OP_DIFF:
+      if (l == r || l == 0 || r == 1) return 0;
+      if (r == 0) return l;
+      break;
+    case OP_LESS:
+      if (l == r || r == 0 || l == 1) return 0;
+      if (l == 0) return r;
+      break;
     default:
       break;
   }
