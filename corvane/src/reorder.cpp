@@ -58,6 +58,13 @@ static int reorder_failed = 0;
  * move log below could not be kept. */
 static int *ordersnap = NULL;
 
+/* Scratch of the level exchange: the nodes of the upper level in bucket
+ * order and the bucket of each. Gathering them first lets the child tests
+ * and the lookups of the move load their nodes ahead of use. */
+static int *scan = NULL;
+static int *scanbucket = NULL;
+static int scancap = 0;
+
 /* Exchanges made by the compound move in progress (the variable that went
  * down each time), so a refused exchange can be undone exactly: replaying
  * the inverses in reverse order revisits the same orders, and each inverse
@@ -253,12 +260,8 @@ static bool grow_for_exchange(void) {
 /* The node (var, low, high) of a run: found in var's region or made there
  * from the first free node. */
 template <Claim claim>
-static int reorder_node(int var, int low, int high) {
-  if (low == high) {
-    if (claim == Claim::counted) INCREF(low);
-    return low;
-  }
-  int b = region_bucket(var, low, high);
+static inline __attribute__((always_inline)) int reorder_node_at(int var, int b, int low,
+                                                                 int high) {
   unsigned w2 = LEVLOW_WORD((unsigned)var, low);
   unsigned w3 = LEVHIGH_WORD((unsigned)var, high);
   for (int r = HASHHEAD(b); r != 0; r = NEXT(r)) {
@@ -283,6 +286,15 @@ static int reorder_node(int var, int low, int high) {
   INCREF(low);
   INCREF(high);
   return r;
+}
+
+template <Claim claim>
+static inline __attribute__((always_inline)) int reorder_node(int var, int low, int high) {
+  if (low == high) {
+    if (claim == Claim::counted) INCREF(low);
+    return low;
+  }
+  return reorder_node_at<claim>(var, region_bucket(var, low, high), low, high);
 }
 
 /* The two halves of f, a child of a node of the upper variable, by var1,
@@ -383,6 +395,101 @@ static void reorder_swap(int list, int var0, int var1) {
   }
 }
 
+/* Distance, in nodes, at which the gathered passes below load ahead. */
+static const int AHEAD = 8;
+
+static bool scan_reserve(int n) {
+  if (n <= scancap) return true;
+  int cap = n + n / 2 + 64;
+  int *a = (int *)realloc(scan, sizeof(int) * (size_t)cap);
+  if (a == NULL) return false;
+  scan = a;
+  int *b = (int *)realloc(scanbucket, sizeof(int) * (size_t)cap);
+  if (b == NULL) return false;
+  scanbucket = b;
+  scancap = cap;
+  return true;
+}
+
+/* reorder_down_simple from a gathered copy of var0's chains: the same kept
+ * chains and the same list, and the moved nodes also in scan[0..*count) in
+ * the order met (the list runs backwards through them). Returns -1, with
+ * nothing changed, when the scratch cannot hold the level. */
+static int reorder_down_gathered(int var0, int var1, int *count) {
+  LevelRegion &reg = levels[var0];
+  if (!scan_reserve(reg.nodenum)) return -1;
+  const int end = reg.start + reg.size;
+  int n = 0;
+  for (int b = reg.start; b < end; b++) {
+    if (b + AHEAD < end) __builtin_prefetch(&bddnodes[HASHHEAD(b + AHEAD)]);
+    for (int r = HASHHEAD(b); r != 0; r = NEXT(r)) {
+      if (n == scancap) return -1;
+      scan[n] = r;
+      scanbucket[n++] = b;
+    }
+  }
+  for (int b = reg.start; b < end; b++) SETHASHHEAD(b, 0);
+  int list = 0, k = 0;
+  reg.nodenum = 0;
+  for (int i = 0; i < n; i++) {
+    if (i + AHEAD < n) {
+      int a = scan[i + AHEAD];
+      __builtin_prefetch(&bddnodes[LOW(a)]);
+      __builtin_prefetch(&bddnodes[HIGH(a)]);
+    }
+    int r = scan[i], b = scanbucket[i];
+    if (VAR(LOW(r)) != var1 && VAR(HIGH(r)) != var1) {
+      SETNEXT(r, HASHHEAD(b));
+      SETHASHHEAD(b, r);
+      reg.nodenum++;
+    } else {
+      SETNEXT(r, list);
+      list = r;
+      scan[k++] = r;
+    }
+  }
+  *count = k;
+  return list;
+}
+
+/* reorder_swap over scan[0..k), last first (the list's order, so nodes are
+ * made and freed in the same sequence); the children and the buckets of the
+ * new nodes of a later node are loaded while this one is moved. */
+static void reorder_swap_gathered(int k, int var0, int var1) {
+  for (int i = k - 1; i >= 0; i--) {
+    if (i >= 2 * AHEAD) __builtin_prefetch(&bddnodes[scan[i - 2 * AHEAD]]);
+    if (i >= AHEAD) {
+      int a = scan[i - AHEAD];
+      __builtin_prefetch(&bddnodes[LOW(a)]);
+      __builtin_prefetch(&bddnodes[HIGH(a)]);
+    }
+    if (i >= AHEAD / 2) {
+      int a = scan[i - AHEAD / 2];
+      int a00, a01, a10, a11;
+      split_by_var(LOW(a), var1, &a00, &a01);
+      split_by_var(HIGH(a), var1, &a10, &a11);
+      if (a00 != a10) __builtin_prefetch(&bddnodes[region_bucket(var0, a00, a10)]);
+      if (a01 != a11) __builtin_prefetch(&bddnodes[region_bucket(var0, a01, a11)]);
+      /* A child held only by a is unlinked from its chain when a moves. */
+      int c0 = LOW(a), c1 = HIGH(a);
+      if (a00 != c0 && REFCOUNT(c0) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a00, a01)]);
+      if (a10 != c1 && REFCOUNT(c1) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a10, a11)]);
+    }
+    int n = scan[i];
+    int f0 = LOW(n), f1 = HIGH(n);
+    int f00, f01, f10, f11;
+    split_by_var(f0, var1, &f00, &f01);
+    split_by_var(f1, var1, &f10, &f11);
+    int g0 = reorder_node<Claim::counted>(var0, f00, f10);
+    int g1 = reorder_node<Claim::counted>(var0, f01, f11);
+    release_child(f0, var1);
+    release_child(f1, var1);
+    SETLEVLOWHIGH(n, (unsigned)var1, g0, g1);
+    levels[var1].nodenum++;
+    push_chain(n);
+  }
+}
+
 /* Frees the var1 nodes that lost their last parent in the move. Their
  * children survive: the new var0 nodes reference them. */
 static void reorder_local_gbc(int var1) {
@@ -449,7 +556,9 @@ static int reorder_vardown(int var) {
 
   if (interacts(var, var1)) {
     int k;
-    int list = reorder_down_simple(var, var1, &k);
+    int list = reorder_down_gathered(var, var1, &k);
+    bool gathered = list >= 0;
+    if (!gathered) list = reorder_down_simple(var, var1, &k);
     /* Each moved node needs at most two new nodes; only when fewer are free
      * is it worth finding out exactly which. */
     if (bddfreenum < 2 * k && !reorder_reserve(list, var, var1)) {
@@ -457,7 +566,10 @@ static int reorder_vardown(int var) {
       if (grown_in_exchange) reorder_rehash_all();
       return BDD_ERR_NODENUM;
     }
-    reorder_swap(list, var, var1);
+    if (gathered)
+      reorder_swap_gathered(k, var, var1);
+    else
+      reorder_swap(list, var, var1);
   }
 
   bddlevel2var[level] = var1;
@@ -586,6 +698,11 @@ static void free_run_arrays(void) {
   extrootcount = NULL;
   free(ordersnap);
   ordersnap = NULL;
+  free(scan);
+  scan = NULL;
+  free(scanbucket);
+  scanbucket = NULL;
+  scancap = 0;
   free(movelog);
   movelog = NULL;
   movelogsize = movelogcap = 0;
