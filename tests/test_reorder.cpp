@@ -315,6 +315,108 @@ TEST_P(ReorderMethod, SingleBlockIsLeftAlone) {
 
 INSTANTIATE_TEST_SUITE_P(AllMethods, ReorderMethod, ::testing::Range(1, 8));
 
+// ---- sifting against a plain reference ----------------------------------------------
+
+// The size with x on every level in turn, the other variables keeping their
+// relative order; x is left on the last level tried.
+std::vector<int> sizes_on_every_level(int x) {
+  std::vector<int> rest = current_order();
+  rest.erase(std::find(rest.begin(), rest.end(), x));
+  std::vector<int> sizes;
+  for (size_t p = 0; p <= rest.size(); p++) {
+    std::vector<int> o = rest;
+    o.insert(o.begin() + (long)p, x);
+    bdd_setvarorder(o.data());
+    sizes.push_back(bdd_getnodenum());
+  }
+  return sizes;
+}
+
+// One sifting pass with single-variable blocks, from the sizes of every
+// position: the variables with most nodes first, each sweeping towards the
+// nearer end and then the other way while within 20 % of the best size
+// seen, and placed on the first level reached with the smallest size.
+void reference_sift_pass() {
+  const int num = bdd_varnum();
+  bdd_gbc();
+  std::vector<int> count((size_t)num, 0);
+  for (int n = 2; n < bddnodesize; n++)
+    if (!ISFREE(n)) count[(size_t)bddlevel2var[LEVEL(n)]]++;
+  struct Weight {  // the engine's record layout, so qsort orders ties alike
+    int weight;
+    void *var;
+  };
+  std::vector<Weight> w;
+  for (int l = 0; l < num; l++) {
+    int v = bdd_level2var(l);
+    w.push_back({-count[(size_t)v], (void *)(intptr_t)v});
+  }
+  qsort(w.data(), w.size(), sizeof(Weight), [](const void *a, const void *b) {
+    int x = ((const Weight *)a)->weight, y = ((const Weight *)b)->weight;
+    return x < y ? -1 : x > y ? 1 : 0;
+  });
+  for (const Weight &rec : w) {
+    int x = (int)(intptr_t)rec.var;
+    int cur = bdd_var2level(x);
+    std::vector<int> sizes = sizes_on_every_level(x);
+    int best = sizes[(size_t)cur], bestlevel = cur;
+    auto limit = [&] { return best + best / 5; };
+    int dir = cur <= num / 2 ? -1 : 1;
+    for (int sweep = 0; sweep < 2; sweep++, dir = -dir) {
+      bool moved = false;
+      while (cur + dir >= 0 && cur + dir < num && (sizes[(size_t)cur] <= limit() || !moved)) {
+        moved = true;
+        cur += dir;
+        if (sizes[(size_t)cur] < best) {
+          best = sizes[(size_t)cur];
+          bestlevel = cur;
+        }
+      }
+    }
+    std::vector<int> o = current_order();
+    o.erase(std::find(o.begin(), o.end(), x));
+    o.insert(o.begin() + bestlevel, x);
+    bdd_setvarorder(o.data());
+  }
+}
+
+// Random functions beside a badly ordered equality: one sifting pass and
+// iterated passes end on the reference's order and size.
+TEST_F(Reorder, SiftingMatchesAReferenceThatTriesEveryLevel) {
+  for (int seed = 1; seed <= 4; seed++)
+    for (int method : {REORDER_SIFT, REORDER_SIFTITE}) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " method " + std::to_string(method));
+      std::vector<int> order[2];
+      int size[2];
+      for (int run = 0; run < 2; run++) {
+        start_engine(50000, 2000, 12);
+        std::mt19937 rng((unsigned)seed);
+        Pool p = random_pool(rng, 10, 4 + 3 * seed, 6);
+        BDD eq = equality(6);
+        if (run == 0) {
+          int last;
+          do {
+            last = bdd_getnodenum();
+            reference_sift_pass();
+          } while (method == REORDER_SIFTITE && bdd_getnodenum() != last);
+        } else {
+          bdd_varblockall();
+          bdd_reorder(method);
+        }
+        p.check("after sifting");
+        ASSERT_TRUE(is_equality(eq, 6));
+        order[run] = current_order();
+        size[run] = live_nodes();
+        bdd_delref(eq);
+        p.release();
+        bdd_done();
+      }
+      EXPECT_EQ(order[1], order[0]);
+      EXPECT_EQ(size[1], size[0]);
+      EXPECT_NE(order[0], identity_order(12));
+    }
+}
+
 // Badly ordered the equality needs 3 * 2^n - 3 nodes, interleaved 3n.
 // (A window of two only sinks the first block here: every exchange among
 // the a's keeps the size.)
