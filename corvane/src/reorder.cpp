@@ -949,17 +949,76 @@ static int sift_limit(int best) {
   return limit;
 }
 
+/* Nodes variable y may still lose when the block blk passes it: none
+ * unless they interact. A block above y makes at most 2^|blk| cofactors of
+ * each function met there, so taking it away leaves at least a 2^-|blk|
+ * share of y's nodes; putting it above y leaves at least one. */
+static int pass_loss(const BddTree *blk, int y, bool up) {
+  int n = levels[y].nodenum;
+  if (n == 0) return 0;
+  bool inter = false;
+  for (int v = blk->first; v <= blk->last && !inter; v++) inter = interacts(v, y);
+  if (!inter) return 0;
+  if (up) return n - 1;
+  int width = blk->last - blk->first + 1;
+  int keep = width >= 30 ? 1 : (int)(((unsigned)n + (1u << width) - 1) >> width);
+  return n - keep;
+}
+
+static int block_loss(const BddTree *blk, const BddTree *c, bool up) {
+  int sum = 0;
+  for (int y = c->first; y <= c->last; y++) sum += pass_loss(blk, y, up);
+  return sum;
+}
+
+/* How far below the size now the table can get with blk anywhere in the
+ * rest of its sweep: blk's own variables keep a node each, and the blocks
+ * it has yet to pass lose at most what pass_loss allows; nothing else
+ * changes. */
+static int block_shrink(const BddTree *blk, int ahead) {
+  int own = 0;
+  for (int v = blk->first; v <= blk->last; v++)
+    if (levels[v].nodenum > 0) own += levels[v].nodenum - 1;
+  return own + ahead;
+}
+
+/* The bound counts live nodes, so it holds only for the default probe;
+ * with a trace every move is printed, and with a node cap an unexplored
+ * move might be refused, so those runs explore as before. */
+static bool sift_may_stop_early(void) {
+  return reorder_nodenum == bdd_getnodenum && verbose <= 1 && bddmaxnodesize == 0;
+}
+
+/* A sweep ends early, even before its first move, only where no position
+ * left in it can be smaller than the best: those positions could not change
+ * the result, and every size the second sweep would have met on its way
+ * back was within the limit, so it goes on from here exactly as it would
+ * have gone on from there. */
 static void reorder_sift_bestpos(BddTree *blk, int middle) {
   int best = nodecount_now();
   int limit = sift_limit(best);
   int offset = 0;
   bool up = blk->pos <= middle;
+  const bool bounded = sift_may_stop_early();
+#ifndef NDEBUG
+  if (bounded) { /* the bound stands on the per-variable counts */
+    int total = 2;
+    for (int v = 0; v < bddvarnum; v++) total += levels[v].nodenum;
+    assert(total == best);
+  }
+#endif
 
   for (int sweep = 0; sweep < 2 && !reorder_failed; sweep++) {
     bool moved = false;
+    int ahead = 0;
+    if (bounded)
+      for (BddTree *c = up ? blk->prev : blk->next; c != NULL; c = up ? c->prev : c->next)
+        ahead += block_loss(blk, c, up);
     if (up) {
       while (blk->prev != NULL && (nodecount_now() <= limit || !moved)) {
+        if (bounded && nodecount_now() - block_shrink(blk, ahead) >= best) break;
         moved = true;
+        if (bounded) ahead -= block_loss(blk, blk->prev, true);
         blockdown(blk->prev);
         if (reorder_failed) break;
         offset--;
@@ -972,7 +1031,9 @@ static void reorder_sift_bestpos(BddTree *blk, int middle) {
       }
     } else {
       while (blk->next != NULL && (nodecount_now() <= limit || !moved)) {
+        if (bounded && nodecount_now() - block_shrink(blk, ahead) >= best) break;
         moved = true;
+        if (bounded) ahead -= block_loss(blk, blk->next, false);
         blockdown(blk);
         if (reorder_failed) break;
         offset++;
