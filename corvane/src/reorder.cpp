@@ -8,6 +8,7 @@
  * (every node index keeps its function), whole blocks are moved by series
  * of exchanges, and the strategies search for a smaller table. The end of
  * the run converts back and collects garbage. */
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -64,6 +65,12 @@ static int *ordersnap = NULL;
 static int *scan = NULL;
 static int *scanbucket = NULL;
 static int scancap = 0;
+
+/* One bit per bucket, set whenever a node goes into the bucket and cleared
+ * when a scan finds it empty, so a clear bit means an empty bucket: the
+ * exchange visits only the occupied buckets of a level's region, which is
+ * mostly empty once the levels are small. Null when it could not be had. */
+static uint64_t *occupied = NULL;
 
 /* Exchanges made by the compound move in progress (the variable that went
  * down each time), so a refused exchange can be undone exactly: replaying
@@ -190,10 +197,21 @@ static void reorder_set_level_lookup(void) {
   }
 }
 
+static inline void occupy(int b) {
+  if (occupied != NULL) occupied[b >> 6] |= (uint64_t)1 << (b & 63);
+}
+
+/* Fresh bits for the table as it is now: all clear, each push sets one. */
+static void occupied_reset(void) {
+  free(occupied);
+  occupied = (uint64_t *)calloc((size_t)bddnodesize / 64 + 1, sizeof(uint64_t));
+}
+
 static inline void push_chain(int n) {
   int b = region_bucket(VAR(n), LOW(n), HIGH(n));
   SETNEXT(n, HASHHEAD(b));
   SETHASHHEAD(b, n);
+  occupy(b);
 }
 
 static inline void push_free(int n) {
@@ -217,6 +235,7 @@ static void reorder_gbc(void) {
 
 static void reorder_rehash_all(void) {
   reorder_set_level_lookup();
+  occupied_reset();
   bddfreepos = 0;
   for (int n = bddnodesize - 1; n >= 0; n--) SETHASHHEAD(n, 0);
   for (int n = bddnodesize - 1; n >= 2; n--) {
@@ -283,6 +302,7 @@ static inline __attribute__((always_inline)) int reorder_node_at(int var, int b,
   bddnodes[r].word3 = w3;
   SETREFCOUNT(r, claim == Claim::counted ? 1 : 0);
   SETHASHHEAD(b, r);
+  occupy(b);
   INCREF(low);
   INCREF(high);
   return r;
@@ -420,15 +440,33 @@ static int reorder_down_gathered(int var0, int var1, int *count) {
   if (!scan_reserve(reg.nodenum)) return -1;
   const int end = reg.start + reg.size;
   int n = 0;
-  for (int b = reg.start; b < end; b++) {
-    if (b + AHEAD < end) __builtin_prefetch(&bddnodes[HASHHEAD(b + AHEAD)]);
-    for (int r = HASHHEAD(b); r != 0; r = NEXT(r)) {
-      if (n == scancap) return -1;
-      scan[n] = r;
-      scanbucket[n++] = b;
+  if (occupied != NULL) {
+    for (int w = reg.start >> 6; w <= (end - 1) >> 6; w++) {
+      uint64_t bits = occupied[w];
+      while (bits != 0) {
+        int b = (w << 6) + __builtin_ctzll(bits);
+        bits &= bits - 1;
+        if (b < reg.start || b >= end) continue;
+        int r = HASHHEAD(b);
+        if (r == 0) occupied[w] &= ~((uint64_t)1 << (b & 63));
+        for (; r != 0; r = NEXT(r)) {
+          if (n == scancap) return -1;
+          scan[n] = r;
+          scanbucket[n++] = b;
+        }
+      }
+    }
+  } else {
+    for (int b = reg.start; b < end; b++) {
+      if (b + AHEAD < end) __builtin_prefetch(&bddnodes[HASHHEAD(b + AHEAD)]);
+      for (int r = HASHHEAD(b); r != 0; r = NEXT(r)) {
+        if (n == scancap) return -1;
+        scan[n] = r;
+        scanbucket[n++] = b;
+      }
     }
   }
-  for (int b = reg.start; b < end; b++) SETHASHHEAD(b, 0);
+  for (int i = 0; i < n; i++) SETHASHHEAD(scanbucket[i], 0);
   int list = 0, k = 0;
   reg.nodenum = 0;
   for (int i = 0; i < n; i++) {
@@ -703,6 +741,8 @@ static void free_run_arrays(void) {
   free(scanbucket);
   scanbucket = NULL;
   scancap = 0;
+  free(occupied);
+  occupied = NULL;
   free(movelog);
   movelog = NULL;
   movelogsize = movelogcap = 0;
@@ -772,6 +812,7 @@ static int reorder_init(int *raised) {
   rowstamp = NULL;
 
   reorder_set_level_lookup();
+  occupied_reset();
   reorder_gbc();
   return 0;
 }
