@@ -431,6 +431,16 @@ static bool scan_reserve(int n) {
   return true;
 }
 
+/* Appends the chain of bucket b to the scratch; false when it is full. */
+static inline bool gather_chain(int b, int *n) {
+  for (int r = HASHHEAD(b); r != 0; r = NEXT(r)) {
+    if (*n == scancap) return false;
+    scan[*n] = r;
+    scanbucket[(*n)++] = b;
+  }
+  return true;
+}
+
 /* reorder_down_simple from a gathered copy of var0's chains: the same kept
  * chains and the same list, and the moved nodes also in scan[0..*count) in
  * the order met (the list runs backwards through them). Returns -1, with
@@ -442,34 +452,24 @@ static int reorder_down_gathered(int var0, int var1, int *count) {
   int n = 0;
   if (occupied != NULL) {
     for (int w = reg.start >> 6; w <= (end - 1) >> 6; w++) {
-      uint64_t bits = occupied[w];
-      while (bits != 0) {
+      for (uint64_t bits = occupied[w]; bits != 0; bits &= bits - 1) {
         int b = (w << 6) + __builtin_ctzll(bits);
-        bits &= bits - 1;
         if (b < reg.start || b >= end) continue;
-        int r = HASHHEAD(b);
-        if (r == 0) occupied[w] &= ~((uint64_t)1 << (b & 63));
-        for (; r != 0; r = NEXT(r)) {
-          if (n == scancap) return -1;
-          scan[n] = r;
-          scanbucket[n++] = b;
-        }
+        if (HASHHEAD(b) == 0) occupied[w] &= ~((uint64_t)1 << (b & 63));
+        if (!gather_chain(b, &n)) return -1;
       }
     }
   } else {
     for (int b = reg.start; b < end; b++) {
       if (b + AHEAD < end) __builtin_prefetch(&bddnodes[HASHHEAD(b + AHEAD)]);
-      for (int r = HASHHEAD(b); r != 0; r = NEXT(r)) {
-        if (n == scancap) return -1;
-        scan[n] = r;
-        scanbucket[n++] = b;
-      }
+      if (!gather_chain(b, &n)) return -1;
     }
   }
   for (int i = 0; i < n; i++) SETHASHHEAD(scanbucket[i], 0);
   int list = 0, k = 0;
   reg.nodenum = 0;
   for (int i = 0; i < n; i++) {
+    if (i + 2 * AHEAD < n) __builtin_prefetch(&bddnodes[scan[i + 2 * AHEAD]]);
     if (i + AHEAD < n) {
       int a = scan[i + AHEAD];
       __builtin_prefetch(&bddnodes[LOW(a)]);
@@ -506,6 +506,10 @@ static void reorder_swap_gathered(int k, int var0, int var1) {
       int a00, a01, a10, a11;
       split_by_var(LOW(a), var1, &a00, &a01);
       split_by_var(HIGH(a), var1, &a10, &a11);
+      __builtin_prefetch(&bddnodes[a00]);
+      __builtin_prefetch(&bddnodes[a01]);
+      __builtin_prefetch(&bddnodes[a10]);
+      __builtin_prefetch(&bddnodes[a11]);
       if (a00 != a10) __builtin_prefetch(&bddnodes[region_bucket(var0, a00, a10)]);
       if (a01 != a11) __builtin_prefetch(&bddnodes[region_bucket(var0, a01, a11)]);
       /* A child held only by a is unlinked from its chain when a moves. */
