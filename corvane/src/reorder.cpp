@@ -1034,6 +1034,19 @@ static bool sift_may_stop_early(void) {
   return reorder_nodenum == bdd_getnodenum && verbose <= 1 && bddmaxnodesize == 0;
 }
 
+/* Whether skipping the rest of the sweep of blk cannot skip a table growth
+ * (and its hook) either. Every exchange the sweep still had to make starts
+ * at a size of at most max(now, limit) and makes at most two nodes for
+ * each node of blk's variable, so with the table three times that size
+ * none of them could have run out of nodes. A block of several variables
+ * passes intermediate orders whose sizes are not bounded: it explores as
+ * before. */
+static bool sift_skip_is_silent(const BddTree *blk, int limit) {
+  if (blk->first != blk->last) return false;
+  int now = nodecount_now();
+  return 3 * (long long)(now > limit ? now : limit) <= (long long)bddnodesize;
+}
+
 /* A sweep ends early, even before its first move, only where no position
  * left in it can be smaller than the best: those positions could not change
  * the result, and every size the second sweep would have met on its way
@@ -1061,7 +1074,9 @@ static void reorder_sift_bestpos(BddTree *blk, int middle) {
         ahead += block_loss(blk, c, up);
     if (up) {
       while (blk->prev != NULL && (nodecount_now() <= limit || !moved)) {
-        if (bounded && nodecount_now() - block_shrink(blk, ahead) >= best) break;
+        if (bounded && nodecount_now() - block_shrink(blk, ahead) >= best &&
+            sift_skip_is_silent(blk, limit))
+          break;
         moved = true;
         if (bounded) ahead -= block_loss(blk, blk->prev, true);
         blockdown(blk->prev);
@@ -1076,7 +1091,9 @@ static void reorder_sift_bestpos(BddTree *blk, int middle) {
       }
     } else {
       while (blk->next != NULL && (nodecount_now() <= limit || !moved)) {
-        if (bounded && nodecount_now() - block_shrink(blk, ahead) >= best) break;
+        if (bounded && nodecount_now() - block_shrink(blk, ahead) >= best &&
+            sift_skip_is_silent(blk, limit))
+          break;
         moved = true;
         if (bounded) ahead -= block_loss(blk, blk->next, false);
         blockdown(blk);
