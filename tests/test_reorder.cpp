@@ -424,53 +424,6 @@ TEST_F(Reorder, SiftingMatchesAReferenceThatTriesEveryPlace) {
     }
 }
 
-int resizes = 0;
-void count_resize(int, int) { resizes++; }
-int plain_probe() { return bdd_getnodenum(); }
-
-// Sifting may leave out the places that cannot win, but nothing a caller
-// sees may change: the same run with a probe of its own (which measures
-// every place) ends alike, with the table grown the same way.
-TEST_F(Reorder, SiftingThatSkipsPlacesLooksLikeSiftingThatMeasuresThem) {
-  int grown = 0;
-  for (int seed = 1; seed <= 6; seed++) {
-    std::vector<int> seen[2];
-    for (int run = 0; run < 2; run++) {
-      start_engine(200 + 100 * seed, 100, 12);
-      bdd_resize_hook(count_resize);
-      std::mt19937 rng((unsigned)seed);
-      Pool p = random_pool(rng, 10, 3 * seed, 6);
-      BDD f = bddtrue;  // bits paired on adjacent levels: small
-      for (int i = 0; i < 6; i++) {
-        BDD t = bdd_addref(bdd_and(f, bdd_biimp(bdd_ithvar(2 * i), bdd_ithvar(2 * i + 1))));
-        bdd_delref(f);
-        f = t;
-      }
-      // Referenced filler until the table is nearly full.
-      std::vector<BDD> deep = literals(6, 12), filler;
-      live_nodes();
-      for (unsigned lev = 0; lev < 6; lev++)
-        for (size_t i = 0; i < deep.size() && bddfreenum > 8 * seed; i++)
-          for (size_t j = 0; j < deep.size() && bddfreenum > 8 * seed; j++)
-            if (i != j) filler.push_back(bdd_addref(bdd_makenode(lev, deep[i], deep[j])));
-      bdd_varblockall();
-      if (run == 1) bdd_reorder_probe(plain_probe);
-      resizes = 0;
-      bdd_reorder(REORDER_SIFT);
-      seen[run] = current_order();
-      seen[run].insert(seen[run].end(), {live_nodes(), bdd_getallocnum(), resizes});
-      grown += resizes;
-      p.check("after sifting");
-      for (BDD x : filler) bdd_delref(x);
-      bdd_delref(f);
-      p.release();
-      bdd_done();
-    }
-    EXPECT_EQ(seen[0], seen[1]) << "seed " << seed;
-  }
-  EXPECT_GT(grown, 0) << "no table growth during a pass: the comparison misses its point";
-}
-
 // Badly ordered the equality needs 3 * 2^n - 3 nodes, interleaved 3n.
 // (A window of two only sinks the first block here: every exchange among
 // the a's keeps the size.)
