@@ -369,7 +369,7 @@ static void reorder_putback(int list, int var0) {
 }
 
 /* Removes live node n from the chain of its bucket. */
-static void unlink_chain(int n) {
+static inline __attribute__((always_inline)) void unlink_chain(int n) {
   const int b = region_bucket(VAR(n), LOW(n), HIGH(n));
   int cur = HASHHEAD(b);
   if (cur == n) {
