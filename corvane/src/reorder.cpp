@@ -8,6 +8,7 @@
  * (every node index keeps its function), whole blocks are moved by series
  * of exchanges, and the strategies search for a smaller table. The end of
  * the run converts back and collects garbage. */
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -57,6 +58,19 @@ static int reorder_failed = 0;
 /* Level order saved before a compound move: the way back to it when the
  * move log below could not be kept. */
 static int *ordersnap = NULL;
+
+/* Scratch of the level exchange: the nodes of the upper level in bucket
+ * order and the bucket of each. Gathering them first lets the child tests
+ * and the lookups of the move load their nodes ahead of use. */
+static int *scan = NULL;
+static int *scanbucket = NULL;
+static int scancap = 0;
+
+/* One bit per bucket, set whenever a node goes into the bucket and cleared
+ * when a scan finds it empty, so a clear bit means an empty bucket: the
+ * exchange visits only the occupied buckets of a level's region, which is
+ * mostly empty once the levels are small. Null when it could not be had. */
+static uint64_t *occupied = NULL;
 
 /* Exchanges made by the compound move in progress (the variable that went
  * down each time), so a refused exchange can be undone exactly: replaying
@@ -183,10 +197,21 @@ static void reorder_set_level_lookup(void) {
   }
 }
 
+static inline void occupy(int b) {
+  if (occupied != NULL) occupied[b >> 6] |= (uint64_t)1 << (b & 63);
+}
+
+/* Fresh bits for the table as it is now: all clear, each push sets one. */
+static void occupied_reset(void) {
+  free(occupied);
+  occupied = (uint64_t *)calloc((size_t)bddnodesize / 64 + 1, sizeof(uint64_t));
+}
+
 static inline void push_chain(int n) {
   int b = region_bucket(VAR(n), LOW(n), HIGH(n));
   SETNEXT(n, HASHHEAD(b));
   SETHASHHEAD(b, n);
+  occupy(b);
 }
 
 static inline void push_free(int n) {
@@ -210,6 +235,7 @@ static void reorder_gbc(void) {
 
 static void reorder_rehash_all(void) {
   reorder_set_level_lookup();
+  occupied_reset();
   bddfreepos = 0;
   for (int n = bddnodesize - 1; n >= 0; n--) SETHASHHEAD(n, 0);
   for (int n = bddnodesize - 1; n >= 2; n--) {
@@ -253,12 +279,8 @@ static bool grow_for_exchange(void) {
 /* The node (var, low, high) of a run: found in var's region or made there
  * from the first free node. */
 template <Claim claim>
-static int reorder_node(int var, int low, int high) {
-  if (low == high) {
-    if (claim == Claim::counted) INCREF(low);
-    return low;
-  }
-  int b = region_bucket(var, low, high);
+static inline __attribute__((always_inline)) int reorder_node_at(int var, int b, int low,
+                                                                 int high) {
   unsigned w2 = LEVLOW_WORD((unsigned)var, low);
   unsigned w3 = LEVHIGH_WORD((unsigned)var, high);
   for (int r = HASHHEAD(b); r != 0; r = NEXT(r)) {
@@ -280,9 +302,19 @@ static int reorder_node(int var, int low, int high) {
   bddnodes[r].word3 = w3;
   SETREFCOUNT(r, claim == Claim::counted ? 1 : 0);
   SETHASHHEAD(b, r);
+  occupy(b);
   INCREF(low);
   INCREF(high);
   return r;
+}
+
+template <Claim claim>
+static inline __attribute__((always_inline)) int reorder_node(int var, int low, int high) {
+  if (low == high) {
+    if (claim == Claim::counted) INCREF(low);
+    return low;
+  }
+  return reorder_node_at<claim>(var, region_bucket(var, low, high), low, high);
 }
 
 /* The two halves of f, a child of a node of the upper variable, by var1,
@@ -337,7 +369,7 @@ static void reorder_putback(int list, int var0) {
 }
 
 /* Removes live node n from the chain of its bucket. */
-static void unlink_chain(int n) {
+static inline __attribute__((always_inline)) void unlink_chain(int n) {
   const int b = region_bucket(VAR(n), LOW(n), HIGH(n));
   int cur = HASHHEAD(b);
   if (cur == n) {
@@ -369,6 +401,123 @@ static void reorder_swap(int list, int var0, int var1) {
   while (list != 0) {
     int n = list;
     list = NEXT(n);
+    int f0 = LOW(n), f1 = HIGH(n);
+    int f00, f01, f10, f11;
+    split_by_var(f0, var1, &f00, &f01);
+    split_by_var(f1, var1, &f10, &f11);
+    int g0 = reorder_node<Claim::counted>(var0, f00, f10);
+    int g1 = reorder_node<Claim::counted>(var0, f01, f11);
+    release_child(f0, var1);
+    release_child(f1, var1);
+    SETLEVLOWHIGH(n, (unsigned)var1, g0, g1);
+    levels[var1].nodenum++;
+    push_chain(n);
+  }
+}
+
+/* Distance, in nodes, at which the gathered passes below load ahead. */
+static const int AHEAD = 8;
+
+static bool scan_reserve(int n) {
+  if (n <= scancap) return true;
+  int cap = n + n / 2 + 64;
+  int *a = (int *)realloc(scan, sizeof(int) * (size_t)cap);
+  if (a == NULL) return false;
+  scan = a;
+  int *b = (int *)realloc(scanbucket, sizeof(int) * (size_t)cap);
+  if (b == NULL) return false;
+  scanbucket = b;
+  scancap = cap;
+  return true;
+}
+
+/* Appends the chain of bucket b to the scratch; false when it is full. */
+static inline bool gather_chain(int b, int *n) {
+  for (int r = HASHHEAD(b); r != 0; r = NEXT(r)) {
+    if (*n == scancap) return false;
+    scan[*n] = r;
+    scanbucket[(*n)++] = b;
+  }
+  return true;
+}
+
+/* reorder_down_simple from a gathered copy of var0's chains: the same kept
+ * chains and the same list, and the moved nodes also in scan[0..*count) in
+ * the order met (the list runs backwards through them). Returns -1, with
+ * nothing changed, when the scratch cannot hold the level. */
+static int reorder_down_gathered(int var0, int var1, int *count) {
+  LevelRegion &reg = levels[var0];
+  if (!scan_reserve(reg.nodenum)) return -1;
+  const int end = reg.start + reg.size;
+  int n = 0;
+  if (occupied != NULL) {
+    for (int w = reg.start >> 6; w <= (end - 1) >> 6; w++) {
+      for (uint64_t bits = occupied[w]; bits != 0; bits &= bits - 1) {
+        int b = (w << 6) + __builtin_ctzll(bits);
+        if (b < reg.start || b >= end) continue;
+        if (HASHHEAD(b) == 0) occupied[w] &= ~((uint64_t)1 << (b & 63));
+        if (!gather_chain(b, &n)) return -1;
+      }
+    }
+  } else {
+    for (int b = reg.start; b < end; b++) {
+      if (b + AHEAD < end) __builtin_prefetch(&bddnodes[HASHHEAD(b + AHEAD)]);
+      if (!gather_chain(b, &n)) return -1;
+    }
+  }
+  for (int i = 0; i < n; i++) SETHASHHEAD(scanbucket[i], 0);
+  int list = 0, k = 0;
+  reg.nodenum = 0;
+  for (int i = 0; i < n; i++) {
+    if (i + 2 * AHEAD < n) __builtin_prefetch(&bddnodes[scan[i + 2 * AHEAD]]);
+    if (i + AHEAD < n) {
+      int a = scan[i + AHEAD];
+      __builtin_prefetch(&bddnodes[LOW(a)]);
+      __builtin_prefetch(&bddnodes[HIGH(a)]);
+    }
+    int r = scan[i], b = scanbucket[i];
+    if (VAR(LOW(r)) != var1 && VAR(HIGH(r)) != var1) {
+      SETNEXT(r, HASHHEAD(b));
+      SETHASHHEAD(b, r);
+      reg.nodenum++;
+    } else {
+      SETNEXT(r, list);
+      list = r;
+      scan[k++] = r;
+    }
+  }
+  *count = k;
+  return list;
+}
+
+/* reorder_swap over scan[0..k), last first (the list's order, so nodes are
+ * made and freed in the same sequence); the children and the buckets of the
+ * new nodes of a later node are loaded while this one is moved. */
+static void reorder_swap_gathered(int k, int var0, int var1) {
+  for (int i = k - 1; i >= 0; i--) {
+    if (i >= 2 * AHEAD) __builtin_prefetch(&bddnodes[scan[i - 2 * AHEAD]]);
+    if (i >= AHEAD) {
+      int a = scan[i - AHEAD];
+      __builtin_prefetch(&bddnodes[LOW(a)]);
+      __builtin_prefetch(&bddnodes[HIGH(a)]);
+    }
+    if (i >= AHEAD / 2) {
+      int a = scan[i - AHEAD / 2];
+      int a00, a01, a10, a11;
+      split_by_var(LOW(a), var1, &a00, &a01);
+      split_by_var(HIGH(a), var1, &a10, &a11);
+      __builtin_prefetch(&bddnodes[a00]);
+      __builtin_prefetch(&bddnodes[a01]);
+      __builtin_prefetch(&bddnodes[a10]);
+      __builtin_prefetch(&bddnodes[a11]);
+      if (a00 != a10) __builtin_prefetch(&bddnodes[region_bucket(var0, a00, a10)]);
+      if (a01 != a11) __builtin_prefetch(&bddnodes[region_bucket(var0, a01, a11)]);
+      /* A child held only by a is unlinked from its chain when a moves. */
+      int c0 = LOW(a), c1 = HIGH(a);
+      if (a00 != c0 && REFCOUNT(c0) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a00, a01)]);
+      if (a10 != c1 && REFCOUNT(c1) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a10, a11)]);
+    }
+    int n = scan[i];
     int f0 = LOW(n), f1 = HIGH(n);
     int f00, f01, f10, f11;
     split_by_var(f0, var1, &f00, &f01);
@@ -449,7 +598,9 @@ static int reorder_vardown(int var) {
 
   if (interacts(var, var1)) {
     int k;
-    int list = reorder_down_simple(var, var1, &k);
+    int list = reorder_down_gathered(var, var1, &k);
+    bool gathered = list >= 0;
+    if (!gathered) list = reorder_down_simple(var, var1, &k);
     /* Each moved node needs at most two new nodes; only when fewer are free
      * is it worth finding out exactly which. */
     if (bddfreenum < 2 * k && !reorder_reserve(list, var, var1)) {
@@ -457,7 +608,10 @@ static int reorder_vardown(int var) {
       if (grown_in_exchange) reorder_rehash_all();
       return BDD_ERR_NODENUM;
     }
-    reorder_swap(list, var, var1);
+    if (gathered)
+      reorder_swap_gathered(k, var, var1);
+    else
+      reorder_swap(list, var, var1);
   }
 
   bddlevel2var[level] = var1;
@@ -586,6 +740,13 @@ static void free_run_arrays(void) {
   extrootcount = NULL;
   free(ordersnap);
   ordersnap = NULL;
+  free(scan);
+  scan = NULL;
+  free(scanbucket);
+  scanbucket = NULL;
+  scancap = 0;
+  free(occupied);
+  occupied = NULL;
   free(movelog);
   movelog = NULL;
   movelogsize = movelogcap = 0;
@@ -655,6 +816,7 @@ static int reorder_init(int *raised) {
   rowstamp = NULL;
 
   reorder_set_level_lookup();
+  occupied_reset();
   reorder_gbc();
   return 0;
 }
@@ -832,17 +994,91 @@ static int sift_limit(int best) {
   return limit;
 }
 
+/* Nodes variable y may still lose when the block blk passes it: none
+ * unless they interact. A block above y makes at most 2^|blk| cofactors of
+ * each function met there, so taking it away leaves at least a 2^-|blk|
+ * share of y's nodes; putting it above y leaves at least one. */
+static int pass_loss(const BddTree *blk, int y, bool up) {
+  int n = levels[y].nodenum;
+  if (n == 0) return 0;
+  bool inter = false;
+  for (int v = blk->first; v <= blk->last && !inter; v++) inter = interacts(v, y);
+  if (!inter) return 0;
+  if (up) return n - 1;
+  int width = blk->last - blk->first + 1;
+  int keep = width >= 30 ? 1 : (int)(((unsigned)n + (1u << width) - 1) >> width);
+  return n - keep;
+}
+
+static int block_loss(const BddTree *blk, const BddTree *c, bool up) {
+  int sum = 0;
+  for (int y = c->first; y <= c->last; y++) sum += pass_loss(blk, y, up);
+  return sum;
+}
+
+/* How far below the size now the table can get with blk anywhere in the
+ * rest of its sweep: blk's own variables keep a node each, and the blocks
+ * it has yet to pass lose at most what pass_loss allows; nothing else
+ * changes. */
+static int block_shrink(const BddTree *blk, int ahead) {
+  int own = 0;
+  for (int v = blk->first; v <= blk->last; v++)
+    if (levels[v].nodenum > 0) own += levels[v].nodenum - 1;
+  return own + ahead;
+}
+
+/* The bound counts live nodes, so it holds only for the default probe;
+ * with a trace every move is printed, and with a node cap an unexplored
+ * move might be refused, so those runs explore as before. */
+static bool sift_may_stop_early(void) {
+  return reorder_nodenum == bdd_getnodenum && verbose <= 1 && bddmaxnodesize == 0;
+}
+
+/* Whether skipping the rest of the sweep of blk cannot skip a table growth
+ * (and its hook) either. Every exchange the sweep still had to make starts
+ * at a size of at most max(now, limit) and makes at most two nodes for
+ * each node of blk's variable, so with the table three times that size
+ * none of them could have run out of nodes. A block of several variables
+ * passes intermediate orders whose sizes are not bounded: it explores as
+ * before. */
+static bool sift_skip_is_silent(const BddTree *blk, int limit) {
+  if (blk->first != blk->last) return false;
+  int now = nodecount_now();
+  return 3 * (long long)(now > limit ? now : limit) <= (long long)bddnodesize;
+}
+
+/* A sweep ends early, even before its first move, only where no position
+ * left in it can be smaller than the best: those positions could not change
+ * the result, and every size the second sweep would have met on its way
+ * back was within the limit, so it goes on from here exactly as it would
+ * have gone on from there. */
 static void reorder_sift_bestpos(BddTree *blk, int middle) {
   int best = nodecount_now();
   int limit = sift_limit(best);
   int offset = 0;
   bool up = blk->pos <= middle;
+  const bool bounded = sift_may_stop_early();
+#ifndef NDEBUG
+  if (bounded) { /* the bound stands on the per-variable counts */
+    int total = 2;
+    for (int v = 0; v < bddvarnum; v++) total += levels[v].nodenum;
+    assert(total == best);
+  }
+#endif
 
   for (int sweep = 0; sweep < 2 && !reorder_failed; sweep++) {
     bool moved = false;
+    int ahead = 0;
+    if (bounded)
+      for (BddTree *c = up ? blk->prev : blk->next; c != NULL; c = up ? c->prev : c->next)
+        ahead += block_loss(blk, c, up);
     if (up) {
       while (blk->prev != NULL && (nodecount_now() <= limit || !moved)) {
+        if (bounded && nodecount_now() - block_shrink(blk, ahead) >= best &&
+            sift_skip_is_silent(blk, limit))
+          break;
         moved = true;
+        if (bounded) ahead -= block_loss(blk, blk->prev, true);
         blockdown(blk->prev);
         if (reorder_failed) break;
         offset--;
@@ -855,7 +1091,11 @@ static void reorder_sift_bestpos(BddTree *blk, int middle) {
       }
     } else {
       while (blk->next != NULL && (nodecount_now() <= limit || !moved)) {
+        if (bounded && nodecount_now() - block_shrink(blk, ahead) >= best &&
+            sift_skip_is_silent(blk, limit))
+          break;
         moved = true;
+        if (bounded) ahead -= block_loss(blk, blk->next, false);
         blockdown(blk);
         if (reorder_failed) break;
         offset++;
