@@ -397,10 +397,9 @@ static inline void release_child(int f, int var1) {
   bddfreenum++;
 }
 
-static void reorder_swap(int list, int var0, int var1) {
-  while (list != 0) {
-    int n = list;
-    list = NEXT(n);
+/* Moves node n of var0 below var1: its new children are var0 nodes over
+ * the grandchildren, and n itself becomes a var1 node. */
+__attribute__((always_inline)) static inline void move_node(int n, int var0, int var1) {
     int f0 = LOW(n), f1 = HIGH(n);
     int f00, f01, f10, f11;
     split_by_var(f0, var1, &f00, &f01);
@@ -412,6 +411,13 @@ static void reorder_swap(int list, int var0, int var1) {
     SETLEVLOWHIGH(n, (unsigned)var1, g0, g1);
     levels[var1].nodenum++;
     push_chain(n);
+}
+
+static void reorder_swap(int list, int var0, int var1) {
+  while (list != 0) {
+    int n = list;
+    list = NEXT(n);
+    move_node(n, var0, var1);
   }
 }
 
@@ -518,17 +524,7 @@ static void reorder_swap_gathered(int k, int var0, int var1) {
       if (a10 != c1 && REFCOUNT(c1) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a10, a11)]);
     }
     int n = scan[i];
-    int f0 = LOW(n), f1 = HIGH(n);
-    int f00, f01, f10, f11;
-    split_by_var(f0, var1, &f00, &f01);
-    split_by_var(f1, var1, &f10, &f11);
-    int g0 = reorder_node<Claim::counted>(var0, f00, f10);
-    int g1 = reorder_node<Claim::counted>(var0, f01, f11);
-    release_child(f0, var1);
-    release_child(f1, var1);
-    SETLEVLOWHIGH(n, (unsigned)var1, g0, g1);
-    levels[var1].nodenum++;
-    push_chain(n);
+    move_node(n, var0, var1);
   }
 }
 
