@@ -331,6 +331,22 @@ static inline void split_by_var(int f, int var1, int *f0, int *f1) {
 
 /* ---- level exchange --------------------------------------------------------- */
 
+/* Node r of var0 (region reg), taken from bucket b: put back in its chain when neither
+ * child is of var1 (it keeps its place), else pushed on *list to move.
+ * Returns whether it moves. */
+__attribute__((always_inline)) static inline bool detach_if_moving(LevelRegion &reg, int r, int b,
+                                                             int var1, int *list) {
+  if (VAR(LOW(r)) != var1 && VAR(HIGH(r)) != var1) {
+    SETNEXT(r, HASHHEAD(b));
+    SETHASHHEAD(b, r);
+    reg.nodenum++;
+    return false;
+  }
+  SETNEXT(r, *list);
+  *list = r;
+  return true;
+}
+
 /* Detaches the nodes of var0 that have a child of var1; returns them as a
  * list through next and their number in *count. */
 static int reorder_down_simple(int var0, int var1, int *count) {
@@ -342,15 +358,7 @@ static int reorder_down_simple(int var0, int var1, int *count) {
     SETHASHHEAD(b, 0);
     while (r != 0) {
       int next = NEXT(r);
-      if (VAR(LOW(r)) != var1 && VAR(HIGH(r)) != var1) {
-        SETNEXT(r, HASHHEAD(b));
-        SETHASHHEAD(b, r);
-        reg.nodenum++;
-      } else {
-        SETNEXT(r, list);
-        list = r;
-        k++;
-      }
+      if (detach_if_moving(reg, r, b, var1, &list)) k++;
       r = next;
     }
   }
@@ -482,15 +490,7 @@ static int reorder_down_gathered(int var0, int var1, int *count) {
       __builtin_prefetch(&bddnodes[HIGH(a)]);
     }
     int r = scan[i], b = scanbucket[i];
-    if (VAR(LOW(r)) != var1 && VAR(HIGH(r)) != var1) {
-      SETNEXT(r, HASHHEAD(b));
-      SETHASHHEAD(b, r);
-      reg.nodenum++;
-    } else {
-      SETNEXT(r, list);
-      list = r;
-      scan[k++] = r;
-    }
+    if (detach_if_moving(reg, r, b, var1, &list)) scan[k++] = r;
   }
   *count = k;
   return list;
