@@ -475,74 +475,101 @@ TEST_F(Kernel, GrowthTriggerIsTheFreePercentage) {
 
 // A collection followed by growth may leave its sweep to the growth's
 // rehash, but only unseen: the same operations give the same nodes, the
-// same free list and a sound table whether no handler, a collection
-// handler or a resize handler looks at the table in between (the handlers
-// count a kept function's nodes, which walks its marks), and whether the
-// growth happens or is refused by the node limit.
+// same free list, the same collection reports and a sound table whether
+// no handler, a recording collection handler, a resize handler or the
+// default printer is installed (the handlers count a kept function's nodes,
+// which walks its marks), whether growth happens or is refused by the
+// node limit, and whether automatic reordering restarts operations.
 TEST_F(Kernel, CollectionBeforeGrowthIsTheSameWhoeverWatches) {
+  enum { NONE, RECORDER, RESIZER, PRINTER };
   static int watched = 0, watched_size = 0;
-  static std::string faults;
+  static BDD kept_root;
+  static std::string faults, reports;
+  static int mode;
   struct Run {
     V results, free_list;
     int size, collections;
+    std::string reports;
   };
-  auto run = [](int mode, int limit) {
-    start_engine(1000, 100, 12);
-    bdd_setmaxnodenum(limit);
-    watched = 0;
-    faults.clear();
-    BDD kept = bdd_addref(bdd_and(bdd_ithvar(0), bdd_ithvar(11)));
-    watched_size = bdd_nodecount(kept);
-    static BDD kept_root;
-    kept_root = kept;
+  auto look = [] {
+    watched++;
+    if (bdd_nodecount(kept_root) != watched_size) faults += "count ";
     // A resize handler runs before the new slots are laid out, so only
     // the collection handler checks the whole table.
-    auto look = [mode] {
-      watched++;
-      if (bdd_nodecount(kept_root) != watched_size) faults += "count ";
-      if (mode == 1) faults += table_fault(false);
-    };
-    static std::function<void()> look_fn;
-    look_fn = look;
-    if (mode == 1) bdd_gbc_hook([](int pre, GbcStat *) { if (!pre) look_fn(); });
-    if (mode == 2) bdd_resize_hook([](int, int) { look_fn(); });
-    std::mt19937 rng(21);
-    V held = {bdd_ithvar(0)};
-    bdd_addref(held[0]);
-    Run r;
-    for (int step = 0; step < 400; step++) {
-      const BDD a = held[rng() % held.size()], c = held[rng() % held.size()];
-      const BDD b = bdd_xor(c, bdd_ithvar((int)(rng() % 12)));
-      const int op = (int)(rng() % 3);
-      BDD x = op == 0 ? bdd_xor(a, b) : op == 1 ? bdd_or(a, bdd_not(b)) : bdd_and(a, b);
-      r.results.push_back(x);
-      if (x == 0 && !recorded_errors.empty()) break;  // the limit was reached
-      held.push_back(bdd_addref(x));
-      if (held.size() > 200) bdd_delref(held[rng() % held.size()]);
+    if (mode == RECORDER) faults += table_fault(false);
+  };
+  static std::function<void()> look_fn;
+  look_fn = look;
+  auto run = [](int how, int limit, bool reorder) {
+    mode = how;
+    start_engine(1000, 100, 12);
+    bdd_setmaxnodenum(limit);
+    if (reorder) {
+      bdd_varblockall();
+      bdd_autoreorder(REORDER_SIFT);
     }
+    watched = 0;
+    faults.clear();
+    reports.clear();
+    kept_root = bdd_addref(bdd_and(bdd_ithvar(0), bdd_ithvar(11)));
+    watched_size = bdd_nodecount(kept_root);
+    if (how == RECORDER)
+      bdd_gbc_hook([](int pre, GbcStat *s) {
+        if (pre) return;
+        look_fn();
+        reports += "Garbage collection #" + std::to_string(s->num) + ": " +
+                   std::to_string(s->nodes) + " nodes / " + std::to_string(s->freenodes) +
+                   " free\n";
+      });
+    if (how == RESIZER) bdd_resize_hook([](int, int) { look_fn(); });
+    if (how == PRINTER) bdd_gbc_hook(bdd_default_gbchandler);
+    Run r;
+    const std::string printed = capture_stdout([&] {
+      std::mt19937 rng(21);
+      V held = {bdd_ithvar(0)};
+      bdd_addref(held[0]);
+      for (int step = 0; step < 400; step++) {
+        const BDD a = held[rng() % held.size()], c = held[rng() % held.size()];
+        const BDD b = bdd_xor(c, bdd_ithvar((int)(rng() % 12)));
+        const int op = (int)(rng() % 3);
+        BDD x = op == 0 ? bdd_xor(a, b) : op == 1 ? bdd_or(a, bdd_not(b)) : bdd_and(a, b);
+        r.results.push_back(x);
+        if (x == 0 && !recorded_errors.empty()) break;  // the limit was reached
+        held.push_back(bdd_addref(x));
+        if (held.size() > 200) bdd_delref(held[rng() % held.size()]);
+      }
+    });
+    if (how == PRINTER) {  // the printed lines without their times
+      std::regex times(" / [0-9.]+s / [0-9.]+s total");
+      reports = std::regex_replace(printed, times, "");
+    }
+    r.reports = reports;
     r.size = bddnodesize;
     r.collections = gc_count();
     r.free_list = km::free_list();
-    EXPECT_EQ(table_fault(false), "") << mode;
-    EXPECT_EQ(faults, "") << mode;
-    EXPECT_EQ(mode == 0 || watched > 0, true) << mode;
+    EXPECT_EQ(table_fault(false), "") << how;
+    EXPECT_EQ(faults, "") << how;
+    EXPECT_TRUE(how == NONE || how == PRINTER || watched > 0) << how;
     bdd_done();
     bdd_setmaxnodenum(0);
     recorded_errors.clear();
     return r;
   };
-  for (int limit : {0, 3000}) {
-    SCOPED_TRACE(limit);
-    const Run plain = run(0, limit);
-    EXPECT_GT(plain.collections, 1);
-    EXPECT_GT(plain.size, 1009);
-    for (int mode : {1, 2}) {
-      const Run seen = run(mode, limit);
-      EXPECT_EQ(seen.results, plain.results) << mode;
-      EXPECT_EQ(seen.free_list, plain.free_list) << mode;
-      EXPECT_EQ((V{seen.size, seen.collections}), (V{plain.size, plain.collections})) << mode;
+  for (bool reorder : {false, true})
+    for (int limit : {0, 3000}) {
+      SCOPED_TRACE(testing::Message() << "limit " << limit << ", reordering " << reorder);
+      const Run plain = run(NONE, limit, reorder);
+      EXPECT_GT(plain.collections, 1);
+      EXPECT_GT(plain.size, 1009);
+      const Run recorded = run(RECORDER, limit, reorder);
+      EXPECT_NE(recorded.reports, "");
+      for (const Run &seen : {recorded, run(RESIZER, limit, reorder), run(PRINTER, limit, reorder)}) {
+        EXPECT_EQ(seen.results, plain.results);
+        EXPECT_EQ(seen.free_list, plain.free_list);
+        EXPECT_EQ((V{seen.size, seen.collections}), (V{plain.size, plain.collections}));
+      }
+      EXPECT_EQ(run(PRINTER, limit, reorder).reports, recorded.reports);
     }
-  }
 }
 
 // Nodes keep their slot and contents, and the unique table finds them.
