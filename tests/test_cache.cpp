@@ -4,6 +4,10 @@
 
 #include <cstring>
 #include <random>
+#include <vector>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "src/cache_internal.h"
 #include "src/kernel_internal.h"
@@ -297,5 +301,65 @@ TEST(CacheGrowth, EntriesSitInRemainderSlots) {
   EXPECT_GT(checked4, 100);
   bdd_done();
 }
+
+#if defined(__linux__)
+// Address ranges of this process's mappings, with whether each is advised
+// for large pages.
+struct Mapping {
+  uintptr_t from, to;
+  bool large;
+};
+std::vector<Mapping> mappings() {
+  std::vector<Mapping> m;
+  FILE *f = fopen("/proc/self/smaps", "r");
+  if (f == nullptr) return m;
+  char line[512];
+  while (fgets(line, sizeof line, f)) {
+    unsigned long a, b;
+    char dash;
+    if (sscanf(line, "%lx%c%lx ", &a, &dash, &b) == 3 && dash == '-') m.push_back({a, b, false});
+    else if (!m.empty() && strncmp(line, "VmFlags:", 8) == 0) m.back().large = strstr(line, " hg") != nullptr;
+  }
+  fclose(f);
+  return m;
+}
+
+// Slots are hashed over the whole table, so any part of a table in small
+// pages costs a fault per page on its first use: a table of half a large
+// page or more starts on a large-page boundary and lies, up to the end of
+// its last large page, in memory advised for large pages.
+TEST(CacheMemory, TablesLieInLargePagesToTheirEnd) {
+  const uintptr_t large = (uintptr_t)2 << 20;
+  void *probe = mmap(nullptr, 2 * large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(probe, MAP_FAILED);
+  const bool advisable =
+      madvise((void *)(((uintptr_t)probe + large - 1) & ~(large - 1)), large, MADV_HUGEPAGE) == 0;
+  munmap(probe, 2 * large);
+  if (!advisable) GTEST_SKIP() << "no large-page advice on this system";
+  start_engine(1000000, 1000, 4);
+  // Ratio 4: 4 MB and 6 MB, each a little short of its last large page;
+  // ratio 12: the apply table 1.3 MB, under one large page.
+  for (int ratio : {4, 12}) {
+    SCOPED_TRACE(ratio);
+    bdd_setcacheratio(ratio);
+    for (BDD r : {bdd_and(bdd_ithvar(0), bdd_ithvar(1)), bdd_or(bdd_ithvar(2), bdd_ithvar(3)),
+                  bdd_xor(bdd_ithvar(0), bdd_ithvar(3))})
+      EXPECT_GT(r, 1);
+    const std::vector<Mapping> maps = mappings();
+    for (int i : {APPLY, SHARED}) {
+      const BddCache *c = bdd_operator_cache(i);
+      const size_t bytes = (size_t)c->tablesize * (i == APPLY ? sizeof(BddCacheData4) : sizeof(BddCacheData3));
+      ASSERT_GE(bytes, large / 2) << i;
+      const uintptr_t from = (uintptr_t)c->table, to = (from + bytes + large - 1) & ~(large - 1);
+      EXPECT_EQ(from % large, 0u) << i;
+      uintptr_t at = from;
+      for (const Mapping &m : maps)
+        if (m.from <= at && at < m.to && m.large) at = m.to;
+      EXPECT_GE(at, to) << i << ": not advised from byte " << at - from << " of " << to - from;
+    }
+  }
+  bdd_done();
+}
+#endif
 
 }  // namespace
