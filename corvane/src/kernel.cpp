@@ -46,6 +46,7 @@ int usednodes_nextreorder = 0;
 int reorder_suspended = 0;
 int minfreenodes = 20;
 int *bddvarset = nullptr;
+int kernel_stopping = 0;
 
 static BddNode *alloced = nullptr;
 // Nodes the block at alloced has room for: the start-up reservation, or the
@@ -234,7 +235,9 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
 }
 
 extern "C" void bdd_done(void) {
+  kernel_stopping = 1;
   run_hooks(&KernelHooks::stop, true);
+  kernel_stopping = 0;
 
   free(alloced);
   alloced = nullptr;
