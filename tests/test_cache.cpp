@@ -326,6 +326,39 @@ std::vector<Mapping> mappings() {
   return m;
 }
 
+// A shared table of its own mapping made for conjunction alone has room for
+// disjunction too, and grows in place when disjunction is first used,
+// keeping the conjunctions' entries at their old slots: results stay right
+// and the reported sizes are those of a table built for both.
+TEST(CacheMemory, SharedTableGrowsInPlaceForItsSecondUser) {
+  using namespace oracle;
+  start_engine(1000000, 1000, 10);
+  bdd_setcacheratio(4);
+  std::mt19937 rng(5);
+  std::vector<TT> tts;
+  std::vector<BDD> fs;
+  for (int i = 0; i < 24; i++) {
+    tts.push_back(tt_random(rng, 10));
+    fs.push_back(bdd_of(tts.back()));
+  }
+  for (int round = 0; round < 2; round++) {
+    for (size_t i = 0; i < fs.size(); i++)
+      for (size_t j = 0; j < fs.size(); j += 3) {
+        const int op = round == 0 || (i + j) % 2 ? OP_AND : OP_OR;
+        ASSERT_EQ(tt_of(op == OP_AND ? bdd_and(fs[i], fs[j]) : bdd_or(fs[i], fs[j]), 10),
+                  tt_apply(tts[i], tts[j], op))
+            << round << " " << i << " " << j;
+      }
+    const int n = bdd_operator_cache(AND)->tablesize;
+    EXPECT_EQ(n, (int)bdd_prime_gte(bdd_getallocnum() / 4));
+    EXPECT_EQ(bdd_operator_cache(OR)->tablesize, round == 0 ? 0 : n);
+    EXPECT_EQ(bdd_operator_cache(SHARED)->tablesize, round == 0 ? n : (int)bdd_prime_gte(2 * (unsigned)n));
+  }
+  for (BDD f : fs) bdd_delref(f);
+  EXPECT_TRUE(recorded_errors.empty());
+  bdd_done();
+}
+
 // Bytes of [from, from + bytes) that are resident.
 size_t resident(uintptr_t from, size_t bytes) {
   const size_t page = (size_t)sysconf(_SC_PAGESIZE);

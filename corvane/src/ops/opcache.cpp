@@ -109,10 +109,11 @@ static void *block_alloc(size_t bytes, bool own, size_t *mapped) {
   return calloc(1, bytes);
 }
 
-/* A zeroed (so empty) table of n entries of the given size in a new block;
- * NULL when the memory cannot be had. */
-static void *table_alloc(unsigned n, size_t entry, void **block, size_t *mapped) {
-  const size_t bytes = (size_t)n * entry;
+/* A zeroed (so empty) table of n entries of the given size in a new block
+ * with address space for `reserve` (at least n) of them; NULL when the
+ * memory cannot be had. */
+static void *table_alloc(unsigned n, size_t entry, void **block, size_t *mapped, unsigned reserve) {
+  const size_t bytes = (size_t)(reserve > n ? reserve : n) * entry;
   const bool large = bytes >= LARGE_PAGE / 2;
   const size_t span = large ? (bytes + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1) : bytes;
   const size_t pad = large ? LARGE_PAGE : 0;
@@ -136,22 +137,42 @@ static void opcache_take(OpCache *oc, void *block, size_t mapped, void *table, u
   renew_slotmod(oc);
 }
 
-/* Gives oc a fresh, empty table of n entries of the given size. */
-static int opcache_alloc(OpCache *oc, unsigned n, size_t entry) {
+/* Gives oc a fresh, empty table of n entries of the given size (in a block
+ * with address space for `reserve` of them). */
+static int opcache_alloc(OpCache *oc, unsigned n, size_t entry, unsigned reserve = 0) {
   opcache_free(oc);
   void *block;
   size_t mapped;
-  void *table = table_alloc(n, entry, &block, &mapped);
+  void *table = table_alloc(n, entry, &block, &mapped, reserve);
   if (table == NULL) return bdd_error(BDD_ERR_MEMORY);
   opcache_take(oc, block, mapped, table, n);
   return 0;
 }
 
+/* Room in oc's block from its table on, in bytes; 0 for a block from malloc. */
+static size_t room(const OpCache *oc) {
+  return oc->mapped ? (size_t)((char *)oc->block + oc->mapped - (char *)oc->table) : 0;
+}
+
 /* Rebuilds the shared table for the sizes of the binary caches that exist
- * (a nonzero tablesize); its contents are dropped. */
-static int binpool_rebuild(void) {
+ * (a nonzero tablesize); its contents are dropped.  Except when the second
+ * of them is created (`created`): a table of its own mapping made for one
+ * of them has address space for both, and grows in place keeping its
+ * entries (misplaced, never wrong: a lookup compares the whole key; and
+ * past its old end the table was never written).  A c432 build then clears
+ * three large pages for the pair instead of five. */
+static int binpool_rebuild(bool created = false) {
   const unsigned sum = (unsigned)andcache.tablesize + (unsigned)orcache.tablesize;
-  int err = sum == 0 ? 0 : opcache_alloc(&binpool, prime_gte_quiet(sum), sizeof(BddCacheData3));
+  const unsigned n = sum == 0 ? 0 : prime_gte_quiet(sum);
+  const bool one = andcache.tablesize == 0 || orcache.tablesize == 0;
+  int err = 0;
+  if (created && binpool.table != NULL && n >= (unsigned)binpool.tablesize &&
+      room(&binpool) >= (size_t)n * sizeof(BddCacheData3)) {
+    binpool.tablesize = (int)n;
+    renew_slotmod(&binpool);
+  } else if (sum != 0) {
+    err = opcache_alloc(&binpool, n, sizeof(BddCacheData3), one ? prime_gte_quiet(2 * sum) : 0);
+  }
   if (sum == 0) opcache_free(&binpool);
   OpCache *const bins[2] = {&andcache, &orcache};
   for (OpCache *c : bins) {
@@ -177,10 +198,10 @@ static unsigned rounded_size(int size) { return bdd_prime_gte((unsigned)(size < 
 
 /* Creates (or recreates, dropping the contents) cache c with room for n
  * entries, n already rounded to a prime as the cache records do. */
-static int opcache_init_rounded(BddCache *c, unsigned n) {
+static int opcache_init_rounded(BddCache *c, unsigned n, bool created = false) {
   if (is_bin(c)) {
     c->tablesize = (int)n;
-    return binpool_rebuild();
+    return binpool_rebuild(created);
   }
   return opcache_alloc(static_cast<OpCache *>(c), n,
                        fourword[cache_index(c)] ? sizeof(BddCacheData4) : sizeof(BddCacheData3));
@@ -214,14 +235,14 @@ static void opcache_reset(BddCache *c) {
   else clear_first_words<BddCacheData3>(c);
 }
 
-int cache_create(BddCache *c) { return opcache_init_rounded(c, rounded_size(cachesize)); }
+int cache_create(BddCache *c) { return opcache_init_rounded(c, rounded_size(cachesize), true); }
 
 /* Replaces oc's table by an empty one of n entries, the old one going only
  * once the new one exists; false (old table kept) when it cannot be had. */
 static bool opcache_regrow(OpCache *oc, unsigned n, size_t entry) {
   void *block;
   size_t mapped;
-  void *table = table_alloc(n, entry, &block, &mapped);
+  void *table = table_alloc(n, entry, &block, &mapped, n);
   if (table == NULL) return false;
   block_free(oc->block, oc->mapped);
   opcache_take(oc, block, mapped, table, n);
