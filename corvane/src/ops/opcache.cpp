@@ -159,8 +159,9 @@ static size_t room(const OpCache *oc) {
  * of them is created (`created`): a table of its own mapping made for one
  * of them has address space for both, and grows in place keeping its
  * entries (misplaced, never wrong: a lookup compares the whole key; and
- * past its old end the table was never written).  A c432 build then clears
- * three large pages for the pair instead of five. */
+ * past its old end the table was never written), where a new table would
+ * have its large pages cleared once more (c499's first build: 7 large-page
+ * faults -> 6; at most the first table's pages are saved). */
 static int binpool_rebuild(bool created = false) {
   const unsigned sum = (unsigned)andcache.tablesize + (unsigned)orcache.tablesize;
   const unsigned n = sum == 0 ? 0 : prime_gte_quiet(sum);
