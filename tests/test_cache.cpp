@@ -4,6 +4,12 @@
 
 #include <cstring>
 #include <random>
+#include <string>
+#include <vector>
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 #include "src/cache_internal.h"
 #include "src/kernel_internal.h"
@@ -297,5 +303,113 @@ TEST(CacheGrowth, EntriesSitInRemainderSlots) {
   EXPECT_GT(checked4, 100);
   bdd_done();
 }
+
+#if defined(__linux__)
+// Address ranges of this process's mappings, with whether each is advised
+// for large pages.
+struct Mapping {
+  uintptr_t from, to;
+  bool large;
+};
+std::vector<Mapping> mappings() {
+  std::vector<Mapping> m;
+  FILE *f = fopen("/proc/self/smaps", "r");
+  if (f == nullptr) return m;
+  char line[512];
+  while (fgets(line, sizeof line, f)) {
+    unsigned long a, b;
+    char dash;
+    if (sscanf(line, "%lx%c%lx ", &a, &dash, &b) == 3 && dash == '-') m.push_back({a, b, false});
+    else if (!m.empty() && strncmp(line, "VmFlags:", 8) == 0) m.back().large = strstr(line, " hg") != nullptr;
+  }
+  fclose(f);
+  return m;
+}
+
+// Bytes of [from, from + bytes) that are resident.
+size_t resident(uintptr_t from, size_t bytes) {
+  const size_t page = (size_t)sysconf(_SC_PAGESIZE);
+  std::vector<unsigned char> in((bytes + page - 1) / page);
+  if (mincore((void *)from, bytes, in.data()) != 0) return bytes;
+  size_t n = 0;
+  for (unsigned char c : in) n += c & 1;
+  return n * page;
+}
+
+// Tables of a large engine, for a first and a second engine in the process.
+// Slots are hashed over the whole table, so any part of a table in small
+// pages costs a fault per page on its first use: a table of half a large
+// page or more starts on a large-page boundary and lies, up to the end of
+// its last large page, in memory advised for large pages, and nothing
+// touches it before the advice (clearing included: after the first
+// conjunction the only resident page is the one its entry went to).  The
+// shared table made for conjunction alone grows in place when disjunction
+// is first used, keeping the conjunctions' entries at their old slots:
+// results stay right and the reported sizes are those of a table built for
+// both.
+TEST(CacheMemory, LargeTables) {
+  using namespace oracle;
+  const uintptr_t large = (uintptr_t)2 << 20;
+  void *probe = mmap(nullptr, 2 * large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(probe, MAP_FAILED);
+  const bool advisable =
+      madvise((void *)(((uintptr_t)probe + large - 1) & ~(large - 1)), large, MADV_HUGEPAGE) == 0;
+  munmap(probe, 2 * large);
+  std::mt19937 rng(5);
+  for (int engine = 0; engine < 2; engine++) {
+    SCOPED_TRACE(engine);
+    start_engine(1000000, 1000, 10);
+    bdd_setcacheratio(4);
+    std::vector<TT> tts;
+    std::vector<BDD> fs;
+    for (int i = 0; i < 24; i++) {
+      tts.push_back(tt_random(rng, 10));
+      fs.push_back(bdd_of(tts.back()));
+    }
+    for (int round = 0; round < 2; round++) {
+      for (size_t i = 0; i < fs.size(); i++)
+        for (size_t j = 0; j < fs.size(); j += 3) {
+          const int op = round == 0 || (i + j) % 2 ? OP_AND : OP_OR;
+          ASSERT_EQ(tt_of(op == OP_AND ? bdd_and(fs[i], fs[j]) : bdd_or(fs[i], fs[j]), 10),
+                    tt_apply(tts[i], tts[j], op))
+              << round << " " << i << " " << j;
+          if (round == 0 && i == 0 && j == 0) {
+            const BddCache *c = bdd_operator_cache(SHARED);
+            EXPECT_LE(resident((uintptr_t)c->table, (size_t)c->tablesize * sizeof(BddCacheData3)), large);
+          }
+        }
+      const int n = bdd_operator_cache(AND)->tablesize;
+      EXPECT_EQ(n, (int)bdd_prime_gte(bdd_getallocnum() / 4));
+      EXPECT_EQ(bdd_operator_cache(OR)->tablesize, round == 0 ? 0 : n);
+      EXPECT_EQ(bdd_operator_cache(SHARED)->tablesize, round == 0 ? n : (int)bdd_prime_gte(2 * (unsigned)n));
+    }
+    for (BDD f : fs) bdd_delref(f);
+    // Ratio 4: 4 MB and 6 MB, each a little short of its last large page;
+    // ratio 12: the apply table 1.3 MB, under one large page.
+    for (int ratio : {4, 12}) {
+      SCOPED_TRACE(ratio);
+      bdd_setcacheratio(ratio);
+      for (BDD r : {bdd_and(bdd_ithvar(0), bdd_ithvar(1)), bdd_or(bdd_ithvar(2), bdd_ithvar(3)),
+                    bdd_xor(bdd_ithvar(0), bdd_ithvar(3))})
+        EXPECT_GT(r, 1);
+      if (!advisable) continue;  // no large-page advice on this system
+      const std::vector<Mapping> maps = mappings();
+      for (int i : {APPLY, SHARED}) {
+        const BddCache *c = bdd_operator_cache(i);
+        const size_t bytes = (size_t)c->tablesize * (i == APPLY ? sizeof(BddCacheData4) : sizeof(BddCacheData3));
+        ASSERT_GE(bytes, large / 2) << i;
+        const uintptr_t from = (uintptr_t)c->table, to = (from + bytes + large - 1) & ~(large - 1);
+        EXPECT_EQ(from % large, 0u) << i;
+        uintptr_t at = from;
+        for (const Mapping &m : maps)
+          if (m.from <= at && at < m.to && m.large) at = m.to;
+        EXPECT_GE(at, to) << i << ": not advised from byte " << at - from << " of " << to - from;
+      }
+    }
+    EXPECT_TRUE(recorded_errors.empty());
+    bdd_done();
+  }
+}
+#endif
 
 }  // namespace

@@ -143,6 +143,30 @@ TEST_F(HookOrder, LifeOfAnEngine) {
   EXPECT_EQ(recorded_errors, std::vector<int>{});
 }
 
+// Tables of a large engine have mappings of their own, which shut-down
+// empties by dropping their pages: the modules after the operators still
+// find them there and empty.
+TEST_F(HookOrder, LargeTablesAreEmptyForTheModulesAfterTheOperatorsAtShutDown) {
+  ASSERT_EQ(bdd_init(1000000, 1000), 0);
+  bdd_error_hook(record_errors);
+  bdd_gbc_hook(nullptr);
+  bdd_setcacheratio(4);
+  watched = bdd_newpair();
+  bdd_setvarnum(14);
+  // Some thousands of entries, spread over the whole table.
+  BDD all = 1;
+  for (int i = 0; i < 14; i++)
+    for (int j = i + 1; j < 14; j++) all = bdd_and(all, bdd_or(bdd_ithvar(i), bdd_nithvar(j)));
+  ASSERT_GT(all, 1);
+  ASSERT_FALSE(binary_cache_empty());
+  take();
+  bdd_done();
+  EXPECT_EQ(take(), (V{"hi stop nodes=1 blocks=0", "lo forget gbc=0 empty=0", "hi forget gbc=0 empty=1",
+                       "lo stop nodes=1 blocks=0", "hi release nodes=0 caches=1",
+                       "lo release nodes=0 caches=0"}));
+  EXPECT_EQ(recorded_errors, std::vector<int>{});
+}
+
 // A start-up refused by a module shuts down again, without preparing the
 // modules after it, and returns the refusal.
 TEST_F(HookOrder, RefusedStartShutsDownAgain) {

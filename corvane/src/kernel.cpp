@@ -49,6 +49,7 @@ int minfreenodes = 20;
 // growth: a table that keeps filling up with live nodes grows again.
 static bool last_collection_grew = false;
 int *bddvarset = nullptr;
+int kernel_stopping = 0;
 
 static BddNode *alloced = nullptr;
 // Nodes the block at alloced has room for: the start-up reservation, or the
@@ -238,7 +239,9 @@ extern "C" int bdd_init(int nodesize, int initcachesize) {
 }
 
 extern "C" void bdd_done(void) {
+  kernel_stopping = 1;
   run_hooks(&KernelHooks::stop, true);
+  kernel_stopping = 0;
 
   free(alloced);
   alloced = nullptr;

@@ -228,6 +228,9 @@ static inline int reorder_suspend(void) {
 static inline void reorder_resume(int previous) { reorder_suspended = previous; }
 extern int minfreenodes;
 extern int *bddvarset;
+/* Nonzero while bdd_done runs the modules' stop hooks: what is forgotten
+ * then is about to be released. */
+extern int kernel_stopping;
 
 extern "C" {
 /* Rebuilds every chain and the free list from the node contents (every

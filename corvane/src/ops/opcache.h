@@ -15,10 +15,12 @@
 
 /* An operator cache with the divisor of its slot computation; slotmod is
  * renewed wherever the table is replaced.  block is the allocation the
- * table lies in. */
+ * table lies in: a mapping of `mapped` bytes of its own, or from malloc
+ * when mapped is 0. */
 struct OpCache : BddCache {
   FastMod slotmod;
   void *block;
+  size_t mapped;
 };
 
 /* The operator caches store the first key word complemented, so that an
