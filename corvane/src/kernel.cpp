@@ -278,7 +278,7 @@ extern "C" BDD bdd_makenode(unsigned int level, BDD low, BDD high) {
   return makenode(level, low, high);
 }
 
-static void collect(bool growth_likely);
+static void run_collection(bool growth_likely);
 static void settle_table(void);
 
 // Called by makenode with the node absent from its chain and no free slot.
@@ -291,7 +291,7 @@ __attribute__((noinline, cold)) BDD makenode_slow(unsigned level, BDD low, BDD h
     PUSHREF(low);
     PUSHREF(high);
   }
-  collect(last_collection_grew);
+  run_collection(last_collection_grew);
   if (protect) POPREF(2);
   if (jumparmed && bddnodesize - bddfreenum >= usednodes_nextreorder && reordering_due()) {
     settle_table();
@@ -669,7 +669,7 @@ static void settle_table(void) {
   relink_table<true>();
 }
 
-static void collect(bool growth_likely) {
+static void run_collection(bool growth_likely) {
   clock_t c1 = clock();
 
   if (gbc_handler != nullptr) {
@@ -705,7 +705,7 @@ static void collect(bool growth_likely) {
   }
 }
 
-extern "C" void bdd_gbc(void) { collect(false); }
+extern "C" void bdd_gbc(void) { run_collection(false); }
 
 extern "C" void bdd_gbc_rehash(void) {
   if (sweep_pending) settle_table();
