@@ -230,7 +230,7 @@ extern int minfreenodes;
 extern int *bddvarset;
 /* Nonzero while bdd_done runs the modules' stop hooks: what is forgotten
  * then is about to be released. */
-extern int kernel_stopping;
+extern int kernel_stopping CORVANE_HIDDEN;
 
 extern "C" {
 /* Rebuilds every chain and the free list from the node contents (every
