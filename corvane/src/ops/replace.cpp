@@ -104,7 +104,7 @@ static int check_pair(bddPair *pair) {
  * mean the same substitution, and a tag stands for one content only. */
 enum { MEMO_SLOTS = 8, TAG_LIMIT = 0x1FFFFFFF };
 static struct {
-  int owner; /* identifier of the last table found equal; -1 for none */
+  int owner; /* identifier of the last table found equal */
   int len;
   unsigned hash;
   int tag;
@@ -133,7 +133,13 @@ static int pair_tag(const bddPair *pair) {
   /* Tags only grow until the next emptying; when they run out, an
    * emptying is forced. */
   if (memo_tag == TAG_LIMIT) kernel_forget();
-  const int i = memo_used < MEMO_SLOTS ? memo_used++ : memo_victim++ % MEMO_SLOTS;
+  int i = memo_used;
+  if (memo_used < MEMO_SLOTS) {
+    memo_used++;
+  } else {
+    i = memo_victim;
+    memo_victim = (memo_victim + 1) % MEMO_SLOTS;
+  }
   memo[i].owner = pair->id;
   memo[i].len = len;
   memo[i].hash = h;
