@@ -108,7 +108,7 @@ static struct {
   int len;
   unsigned hash;
   int tag;
-  int result[MAX_VARNUM + 1];
+  int result[MAX_VARNUM + 1]; /* a table is never longer than the variable count */
 } memo[MEMO_SLOTS];
 static int memo_used, memo_victim, memo_tag;
 
