@@ -232,6 +232,62 @@ TEST_F(Pairs, TablesFollowLevelSwaps) {
   bdd_freepair(p);
 }
 
+TEST_F(Pairs, EqualContentsShareAnswersAcrossTablesAndOrders) {
+  // Renaming tags its cached answers by the table's contents, so that a
+  // fresh table equal to an earlier one meets that one's answers.  Tables
+  // are made anew, changed in place and freed, more distinct contents are
+  // in use than the memo holds, and the order changes in between: after a
+  // reordering, a table made equal to another's contents from before it
+  // (the same array, now another renaming) must not meet the answers that
+  // table gave under the new order.
+  std::vector<std::vector<int>> pool;
+  for (int k = 0; k < 12; k++) {
+    std::vector<int> m{0, 1, 2, 3, 4, 5};
+    // some renamings touch only the top three variables
+    std::shuffle(m.begin(), m.begin() + (k % 3 == 0 ? 3 : 6), rng);
+    pool.push_back(m);
+  }
+  auto table_of = [&](const std::vector<int> &m) {
+    bddPair *p = bdd_newpair();
+    for (int v = 0; v < 6; v++)
+      if (m[v] != v) bdd_setpair(p, v, m[v]);
+    return p;
+  };
+  // The renaming that a table's array stands for under the current order.
+  auto map_of = [&](const bddPair *p) {
+    std::vector<int> m(6);
+    for (int l = 0; l < 6; l++) m[bddlevel2var[l]] = bdd_var(p->result[l]);
+    return m;
+  };
+  bddPair *kept = table_of(pool[0]);
+  for (int it = 0; it < 40; it++) {
+    Formula f = random_formula(rng, 6, 6);
+    const std::vector<int> &m = pool[rng() % pool.size()];
+    bddPair *p = table_of(m);
+    EXPECT_EQ(tt_of(bdd_replace(f.bdd, p), 6), renamed(f.tt, m)) << it;
+    EXPECT_EQ(tt_of(bdd_replace(f.bdd, kept), 6), renamed(f.tt, map_of(kept))) << it;
+    // changed in place: a new identifier, other contents
+    const std::vector<int> &m2 = pool[rng() % pool.size()];
+    for (int v = 0; v < 6; v++) bdd_setpair(p, v, m2[v]);
+    EXPECT_EQ(tt_of(bdd_replace(f.bdd, p), 6), renamed(f.tt, m2)) << it;
+    bdd_freepair(p);
+    if (it % 5 == 4) {
+      const std::vector<int> before(kept->result, kept->result + 6);
+      std::vector<int> order{0, 1, 2, 3, 4, 5};
+      std::shuffle(order.begin(), order.end(), rng);
+      bdd_setvarorder(order.data());
+      EXPECT_EQ(tt_of(bdd_replace(f.bdd, kept), 6), renamed(f.tt, map_of(kept))) << it;
+      bddPair *same = bdd_newpair();
+      for (int l = 0; l < 6; l++) bdd_setbddpair(same, bddlevel2var[l], before[l]);
+      ASSERT_TRUE(std::equal(before.begin(), before.end(), same->result));
+      EXPECT_EQ(tt_of(bdd_replace(f.bdd, same), 6), renamed(f.tt, map_of(same))) << it;
+      bdd_freepair(same);
+    }
+    bdd_delref(f.bdd);
+  }
+  bdd_freepair(kept);
+}
+
 TEST_F(Pairs, SinglePairFollowsItsVariableDown) {
   // The entry at the table's last level moves one level down with its
   // variable; last must follow, or the renaming would stop short.

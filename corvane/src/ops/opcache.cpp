@@ -257,6 +257,7 @@ int bdd_operator_init(int size) {
   cacheratio = 0;
   quant_scratch_init();
   support_scratch_init();
+  replace_memo_forget();
   return 0;
 }
 
@@ -268,6 +269,7 @@ void bdd_operator_done(void) {
 }
 
 void bdd_operator_reset(void) {
+  replace_memo_forget();
   for (int i = 0; i < NCACHES; i++)
     if (caches[i] != &orcache || andcache.table == NULL) opcache_reset(caches[i]);
 }

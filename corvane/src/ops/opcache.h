@@ -138,5 +138,7 @@ void quant_scratch_done(void) CORVANE_HIDDEN;
 void quant_scratch_varresize(void) CORVANE_HIDDEN;
 void support_scratch_init(void) CORVANE_HIDDEN;
 void support_scratch_done(void) CORVANE_HIDDEN;
+/* Empties substitution's memo of table contents, with the caches. */
+void replace_memo_forget(void) CORVANE_HIDDEN;
 
 #endif

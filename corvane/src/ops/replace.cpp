@@ -42,7 +42,14 @@ static BDD replace_rec(BDD r) {
   if (e->a == KEYA(r) && e->b == replaceid) return e->res;
   PUSHREF(replace_rec(LOW(r)));
   PUSHREF(replace_rec(HIGH(r)));
-  BDD res = bdd_correctify((int)LEVEL(replacepair[LEVEL(r)]), READREF(2), READREF(1));
+  /* A renaming that keeps the order of the levels it touches (a domain
+   * renamed into another) puts every new level above both halves: the node
+   * is made here, and only a reordering renaming goes through the general
+   * correction. */
+  const unsigned lev = LEVEL(replacepair[LEVEL(r)]);
+  const BDD low = READREF(2), high = READREF(1);
+  BDD res = lev < LEVEL(low) && lev < LEVEL(high) ? makenode(lev, low, high)
+                                                  : bdd_correctify((int)lev, low, high);
   POPREF(2);
   STORE3(e, r, replaceid, res);
   return res;
@@ -87,12 +94,67 @@ static int check_pair(bddPair *pair) {
   return 0;
 }
 
+/* Cache tags by table contents.  A table takes a new identifier with every
+ * change, so a program that makes a fresh table for each renaming (points-to
+ * renames its relations through new tables every round) never met its
+ * earlier results in the cache: tables with equal contents share a tag
+ * here.  The memo is emptied with the caches, at every collection,
+ * reordering and variable insertion, and its tags then start again: within
+ * that time a node index and a level keep their meaning, so equal contents
+ * mean the same substitution, and a tag stands for one content only. */
+enum { MEMO_SLOTS = 8, TAG_LIMIT = 0x1FFFFFFF };
+static struct {
+  int owner; /* identifier of the last table found equal */
+  int len;
+  unsigned hash;
+  int tag;
+  int result[MAX_VARNUM + 1]; /* a table is never longer than the variable count */
+} memo[MEMO_SLOTS];
+static int memo_used, memo_victim, memo_tag;
+
+void replace_memo_forget(void) {
+  memo_used = 0;
+  memo_victim = 0;
+  memo_tag = 0;
+}
+
+static int pair_tag(const bddPair *pair) {
+  const int len = bdd_pair_length(pair);
+  for (int i = 0; i < memo_used; i++)
+    if (memo[i].owner == pair->id && memo[i].len == len) return memo[i].tag;
+  unsigned h = (unsigned)len;
+  for (int v = 0; v < len; v++) h = (h ^ (unsigned)pair->result[v]) * 0x01000193u;
+  for (int i = 0; i < memo_used; i++)
+    if (memo[i].hash == h && memo[i].len == len &&
+        memcmp(memo[i].result, pair->result, sizeof(int) * (size_t)len) == 0) {
+      memo[i].owner = pair->id;
+      return memo[i].tag;
+    }
+  /* Tags only grow until the next emptying; when they run out, an
+   * emptying is forced. */
+  if (memo_tag == TAG_LIMIT) kernel_forget();
+  int i = memo_used;
+  if (memo_used < MEMO_SLOTS) {
+    memo_used++;
+  } else {
+    i = memo_victim;
+    memo_victim = (memo_victim + 1) % MEMO_SLOTS;
+  }
+  memo[i].owner = pair->id;
+  memo[i].len = len;
+  memo[i].hash = h;
+  memo[i].tag = memo_tag++;
+  memcpy(memo[i].result, pair->result, sizeof(int) * (size_t)len);
+  return memo[i].tag;
+}
+
 /* Renaming and vector composition through pair. */
 static BDD by_pair(BDD r, bddPair *pair, int kind) {
+  const int ptag = pair_tag(pair);
   return run_protected(r, 0, 0, [&] {
     replacepair = pair->result;
     replacelast = pair->last;
-    replaceid = (pair->id << 2) | kind;
+    replaceid = (ptag << 2) | kind;
     return kind == RENAME ? replace_rec(r) : veccompose_rec(r);
   });
 }
