@@ -130,34 +130,6 @@ TEST_F(Fdd, EveryValueOfAssortedSizesEncodesAndScansBack) {
   EXPECT_EQ(vars_of(1), (std::vector<int>{2, 3, 4}));
 }
 
-TEST_F(Fdd, ValuesAreTheConjunctionOfTheirBitsUnderEveryOrder) {
-  // A value's cube is made from its deepest bit up; under an order that
-  // no longer keeps a domain's bits ascending it must still be the
-  // conjunction of the bits' literals, made here one conjunction at a time.
-  std::vector<int> sizes{5, 13, 8, 30};
-  ASSERT_EQ(fdd_extdomain(sizes.data(), 2), 0);
-  ASSERT_EQ(fdd_extdomain(sizes.data() + 2, 2), 2);
-  const int n = bdd_varnum();
-  std::vector<int> order(n);
-  for (int round = 0; round < 6; round++) {
-    for (int v = 0; v < n; v++) order[v] = round == 0 ? v : round == 1 ? n - 1 - v : order[v];
-    if (round > 1) std::shuffle(order.begin(), order.end(), rng);
-    bdd_setvarorder(order.data());
-    for (int d = 0; d < 4; d++)
-      for (int v = 0; v < sizes[d]; v++) {
-        BDD want = bdd_addref(bddtrue);
-        for (int i = 0; i < fdd_varnum(d); i++) {
-          const int x = fdd_vars(d)[i];
-          BDD t = bdd_addref(bdd_and(want, (v >> i) & 1 ? bdd_ithvar(x) : bdd_nithvar(x)));
-          bdd_delref(want);
-          want = t;
-        }
-        EXPECT_EQ(fdd_ithvar(d, v), want) << "round " << round << " domain " << d << " value " << v;
-        bdd_delref(want);
-      }
-  }
-}
-
 TEST_F(Fdd, EqualityMatchesBitPatternsAndTheUnionOfEqualValues) {
   int together[] = {6, 6}, alone = 6;
   fdd_extdomain(together, 2);

@@ -288,6 +288,61 @@ TEST_F(Pairs, EqualContentsShareAnswersAcrossTablesAndOrders) {
   bdd_freepair(kept);
 }
 
+TEST_F(Pairs, AnswersCachedAfterACollectionInsideARenamingStayItsOwn) {
+  // A collection in the middle of a renaming empties the caches and the
+  // memo of table contents while the renaming goes on storing answers
+  // under its tag: no later table of other contents may be given that tag.
+  bdd_gbc();
+  auto swap_table = [](int a, int b) {
+    bddPair *p = bdd_newpair();
+    bdd_setpair(p, a, b);
+    bdd_setpair(p, b, a);
+    return p;
+  };
+  // f depends on every variable, so each renaming below has to rebuild it.
+  Formula f = random_formula(rng, 6, 8);
+  while (tt_of(f.bdd, 6) == tt_of(bdd_exist(f.bdd, bdd_ithvar(0)), 6) ||
+         tt_of(f.bdd, 6) == tt_of(bdd_exist(f.bdd, bdd_ithvar(5)), 6)) {
+    bdd_delref(f.bdd);
+    f = random_formula(rng, 6, 8);
+  }
+  std::vector<bddPair *> early{swap_table(1, 2), swap_table(1, 3)};
+  bddPair *a = swap_table(0, 5);
+  // Fill the table with a referenced chain of nodes up to two free slots.
+  int top = 1;
+  for (int i = 0; bddfreenum > 2; i++) {
+    int n = bdd_makenode((unsigned)(i % 6), 0, top);
+    bdd_addref(n);
+    if (top > 1) bdd_delref(top);
+    top = n;
+  }
+  EXPECT_EQ(bdd_replace(bdd_ithvar(1), early[0]), bdd_ithvar(2));
+  EXPECT_EQ(bdd_replace(bdd_ithvar(1), early[1]), bdd_ithvar(3));
+  KernelStats before, after;
+  bdd_stats(&before);
+  const BDD ra = bdd_addref(bdd_replace(f.bdd, a));
+  bdd_stats(&after);
+  ASSERT_GT(after.gbcollectnum, before.gbcollectnum) << "no collection inside the renaming";
+  EXPECT_EQ(tt_of(ra, 6), renamed(f.tt, {5, 1, 2, 3, 4, 0}));
+  // Fresh tables of other contents, as many as the memo had numbered
+  // before (used on a constant, which leaves f's cache slots alone), then
+  // one more, on f.
+  const int swaps[3][2] = {{0, 3}, {1, 4}, {2, 4}};
+  for (int k = 0; k < 3; k++) {
+    bddPair *p = swap_table(swaps[k][0], swaps[k][1]);
+    std::vector<int> m{0, 1, 2, 3, 4, 5};
+    std::swap(m[swaps[k][0]], m[swaps[k][1]]);
+    if (k < 2) EXPECT_EQ(bdd_replace(bddtrue, p), bddtrue);
+    else EXPECT_EQ(tt_of(bdd_replace(f.bdd, p), 6), renamed(f.tt, m));
+    bdd_freepair(p);
+  }
+  for (bddPair *p : early) bdd_freepair(p);
+  bdd_freepair(a);
+  bdd_delref(ra);
+  bdd_delref(top);
+  bdd_delref(f.bdd);
+}
+
 TEST_F(Pairs, SinglePairFollowsItsVariableDown) {
   // The entry at the table's last level moves one level down with its
   // variable; last must follow, or the renaming would stop short.

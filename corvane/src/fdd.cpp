@@ -5,7 +5,7 @@
 #include <string.h>
 #include "fdd.h"
 #include "kernel_internal.h"
-#include "operators_internal.h"
+#include "operators.h"
 
 static Domain *domain;
 static int fdvarnum;
@@ -246,7 +246,13 @@ BDD fdd_ithvar(int var, int val) {
     bdd_error(BDD_ERR_RANGE);
     return bddfalse;
   }
-  return bdd_literal_cube(d->bitvars, d->width, val);
+  BDD v = bddtrue;
+  for (int i = 0; i < d->width; i++) {
+    const int x = d->bitvars[i];
+    v = fold(v, ((val >> i) & 1) ? bdd_ithvar(x) : bdd_nithvar(x), OP_AND);
+    if (v == bddfalse) return bddfalse;
+  }
+  return v;
 }
 
 BDD fdd_ithset(int var) {

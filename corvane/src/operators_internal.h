@@ -31,10 +31,6 @@ void operator_follow_growth(void) CORVANE_HIDDEN;
 int varset2vartable(BDD var);
 int varset2svartable(BDD cube);
 BDD bdd_correctify(int level, BDD l, BDD h);
-/* The conjunction of one literal of each of vars[0..width-1] (width at
- * most 32, the variables distinct), vars[i] positive where bit i of value
- * is set. */
-BDD bdd_literal_cube(const int *vars, int width, int value) CORVANE_HIDDEN;
 /* Cache instance i (0..9, in management order; 10 is the table that
  * conjunction and disjunction share) and the current creation size; for
  * tests and statistics.  The entries keep their first key word

@@ -83,35 +83,4 @@ BDD bdd_makeset(int *varset, int varnum) {
   return res;
 }
 
-/* Made node by node from the deepest literal up, each node above the cube
- * below it: no conjunction runs, and every node made is one of the result.
- * A conjunction per literal cost finite-domain values about 260
- * instructions a literal (closure 65536: 1.6 G of its 7.2 G). */
-BDD bdd_literal_cube(const int *vars, int width, int value) {
-  return run_protected(0, 0, 0, [&] {
-    /* redone on a retry: a reordering moves the levels */
-    int order[32];
-    bool ascending = true;
-    for (int i = 1; i < width; i++)
-      if (bddvar2level[vars[i]] < bddvar2level[vars[i - 1]]) ascending = false;
-    for (int i = 0; i < width; i++) {
-      if (ascending) {
-        order[i] = width - 1 - i;
-        continue;
-      }
-      int k = i;
-      for (; k > 0 && bddvar2level[vars[order[k - 1]]] < bddvar2level[vars[i]]; k--)
-        order[k] = order[k - 1];
-      order[k] = i;
-    }
-    BDD v = 1;
-    for (int k = 0; k < width; k++) {
-      const int i = order[k];
-      const unsigned lev = (unsigned)bddvar2level[vars[i]];
-      v = ((value >> i) & 1) ? makenode(lev, 0, v) : makenode(lev, v, 0);
-    }
-    return v;
-  });
-}
-
 }  // extern "C"

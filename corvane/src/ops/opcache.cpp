@@ -257,7 +257,7 @@ int bdd_operator_init(int size) {
   cacheratio = 0;
   quant_scratch_init();
   support_scratch_init();
-  replace_memo_forget();
+  replace_memo_start();
   return 0;
 }
 

@@ -138,7 +138,9 @@ void quant_scratch_done(void) CORVANE_HIDDEN;
 void quant_scratch_varresize(void) CORVANE_HIDDEN;
 void support_scratch_init(void) CORVANE_HIDDEN;
 void support_scratch_done(void) CORVANE_HIDDEN;
-/* Empties substitution's memo of table contents, with the caches. */
+/* Empties substitution's memo of table contents, with the caches; at
+ * start-up its tags are numbered afresh too. */
 void replace_memo_forget(void) CORVANE_HIDDEN;
+void replace_memo_start(void) CORVANE_HIDDEN;
 
 #endif

@@ -99,12 +99,15 @@ static int check_pair(bddPair *pair) {
  * renames its relations through new tables every round) never met its
  * earlier results in the cache: tables with equal contents share a tag
  * here.  The memo is emptied with the caches, at every collection,
- * reordering and variable insertion, and its tags then start again: within
- * that time a node index and a level keep their meaning, so equal contents
- * mean the same substitution, and a tag stands for one content only. */
+ * reordering and variable insertion: within that time a node index and a
+ * level keep their meaning, so equal contents mean the same substitution.
+ * Tags are never given twice while the caches may hold answers under them:
+ * a collection inside a renaming empties the memo while that renaming goes
+ * on storing answers under its tag, so numbering does not start again at
+ * an emptying, only when the tags run out (and the caches are emptied
+ * then) or the engine starts. */
 enum { MEMO_SLOTS = 8, TAG_LIMIT = 0x1FFFFFFF };
 static struct {
-  int owner; /* identifier of the last table found equal */
   int len;
   unsigned hash;
   int tag;
@@ -115,24 +118,25 @@ static int memo_used, memo_victim, memo_tag;
 void replace_memo_forget(void) {
   memo_used = 0;
   memo_victim = 0;
+}
+
+void replace_memo_start(void) {
+  replace_memo_forget();
   memo_tag = 0;
 }
 
 static int pair_tag(const bddPair *pair) {
   const int len = bdd_pair_length(pair);
-  for (int i = 0; i < memo_used; i++)
-    if (memo[i].owner == pair->id && memo[i].len == len) return memo[i].tag;
   unsigned h = (unsigned)len;
   for (int v = 0; v < len; v++) h = (h ^ (unsigned)pair->result[v]) * 0x01000193u;
   for (int i = 0; i < memo_used; i++)
     if (memo[i].hash == h && memo[i].len == len &&
-        memcmp(memo[i].result, pair->result, sizeof(int) * (size_t)len) == 0) {
-      memo[i].owner = pair->id;
+        memcmp(memo[i].result, pair->result, sizeof(int) * (size_t)len) == 0)
       return memo[i].tag;
-    }
-  /* Tags only grow until the next emptying; when they run out, an
-   * emptying is forced. */
-  if (memo_tag == TAG_LIMIT) kernel_forget();
+  if (memo_tag == TAG_LIMIT) {
+    kernel_forget();
+    memo_tag = 0;
+  }
   int i = memo_used;
   if (memo_used < MEMO_SLOTS) {
     memo_used++;
@@ -140,7 +144,6 @@ static int pair_tag(const bddPair *pair) {
     i = memo_victim;
     memo_victim = (memo_victim + 1) % MEMO_SLOTS;
   }
-  memo[i].owner = pair->id;
   memo[i].len = len;
   memo[i].hash = h;
   memo[i].tag = memo_tag++;
