@@ -528,7 +528,6 @@ static void mark_live(int i) {
   }
 }
 
-
 extern "C" void bdd_mark(int i) { mark_live(i); }
 
 extern "C" void bdd_mark_upto(int i, int level) {
@@ -708,6 +707,7 @@ static void run_collection(bool growth_likely) {
 extern "C" void bdd_gbc(void) { run_collection(false); }
 
 extern "C" void bdd_gbc_rehash(void) {
+  // A pending sweep is finished by the collector's relink, which also frees.
   if (sweep_pending) settle_table();
   else relink_table<false>();
 }
