@@ -207,12 +207,13 @@ static void occupied_reset(void) {
   occupied = (uint64_t *)calloc((size_t)bddnodesize / 64 + 1, sizeof(uint64_t));
 }
 
-static inline void push_chain(int n) {
-  int b = region_bucket(VAR(n), LOW(n), HIGH(n));
+static inline void push_chain_at(int n, int b) {
   SETNEXT(n, HASHHEAD(b));
   SETHASHHEAD(b, n);
   occupy(b);
 }
+
+static inline void push_chain(int n) { push_chain_at(n, region_bucket(VAR(n), LOW(n), HIGH(n))); }
 
 static inline void push_free(int n) {
   SETNEXT(n, bddfreepos);
@@ -406,7 +407,9 @@ static inline void release_child(int f, int var1) {
 }
 
 /* Moves node n of var0 below var1: its new children are var0 nodes over
- * the grandchildren, and n itself becomes a var1 node. */
+ * the grandchildren, and n itself becomes a var1 node, put in its chain at
+ * once when chain_now is set, else left for the caller to push. */
+template <bool chain_now>
 __attribute__((always_inline)) static inline void move_node(int n, int var0, int var1) {
     int f0 = LOW(n), f1 = HIGH(n);
     int f00, f01, f10, f11;
@@ -418,14 +421,14 @@ __attribute__((always_inline)) static inline void move_node(int n, int var0, int
     release_child(f1, var1);
     SETLEVLOWHIGH(n, (unsigned)var1, g0, g1);
     levels[var1].nodenum++;
-    push_chain(n);
+    if (chain_now) push_chain(n);
 }
 
 static void reorder_swap(int list, int var0, int var1) {
   while (list != 0) {
     int n = list;
     list = NEXT(n);
-    move_node(n, var0, var1);
+    move_node<true>(n, var0, var1);
   }
 }
 
@@ -524,8 +527,21 @@ static void reorder_swap_gathered(int k, int var0, int var1) {
       if (a10 != c1 && REFCOUNT(c1) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a10, a11)]);
     }
     int n = scan[i];
-    move_node(n, var0, var1);
+    move_node<false>(n, var0, var1);
   }
+  /* The moved nodes join var1's chains only now, in the order they moved.
+   * Nothing in the move looks a var1 node up, and an unlink finds its node
+   * with or without them in front, so the chains end as a push per move
+   * leaves them; but the buckets, known only once the new children are,
+   * can now be loaded ahead of the push. */
+  for (int i = k - 1; i >= 0; i--) {
+    int n = scan[i];
+    int b = region_bucket(var1, LOW(n), HIGH(n));
+    scanbucket[i] = b;
+    __builtin_prefetch(&bddnodes[b], 1);
+    if (i + AHEAD < k) push_chain_at(scan[i + AHEAD], scanbucket[i + AHEAD]);
+  }
+  for (int i = (k < AHEAD ? k : AHEAD) - 1; i >= 0; i--) push_chain_at(scan[i], scanbucket[i]);
 }
 
 /* Frees the var1 nodes that lost their last parent in the move. Their
