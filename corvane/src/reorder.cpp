@@ -23,6 +23,7 @@ namespace {
 struct LevelRegion {
   int start;   /* first node whose hash field heads one of this variable's buckets */
   int size;    /* number of buckets */
+  FastMod mod; /* size as a divisor: the exchange hashes several times a node */
   int maxsize; /* width of the variable's share of the table */
   int nodenum; /* live nodes of the variable */
 };
@@ -95,7 +96,7 @@ static inline int nodecount_now(void) { return reorder_nodenum(); }
 
 static inline int region_bucket(int var, int low, int high) {
   const LevelRegion &r = levels[var];
-  return r.start + (int)(PAIR((unsigned)low, (unsigned)high) % (unsigned)r.size);
+  return r.start + (int)FASTMOD(PAIR((unsigned)low, (unsigned)high), r.mod);
 }
 
 static inline bool interacts(int a, int b) {
@@ -194,6 +195,7 @@ static void reorder_set_level_lookup(void) {
     levels[v].start = v * maxsize;
     levels[v].size = maxsize;
     if (levels[v].size > 3) levels[v].size = (int)bdd_prime_lte((unsigned)maxsize);
+    levels[v].mod = FASTMOD_FOR((unsigned)levels[v].size);
   }
 }
 
@@ -468,14 +470,27 @@ static int reorder_down_gathered(int var0, int var1, int *count) {
   const int end = reg.start + reg.size;
   int n = 0;
   if (occupied != NULL) {
+    /* A chain is walked AHEAD buckets after its head node was asked for, so
+     * that the heads, scattered over the table, load side by side. */
+    int pending[AHEAD];
+    int found = 0;
     for (int w = reg.start >> 6; w <= (end - 1) >> 6; w++) {
       for (uint64_t bits = occupied[w]; bits != 0; bits &= bits - 1) {
         int b = (w << 6) + __builtin_ctzll(bits);
         if (b < reg.start || b >= end) continue;
-        if (HASHHEAD(b) == 0) occupied[w] &= ~((uint64_t)1 << (b & 63));
-        if (!gather_chain(b, &n)) return -1;
+        int head = HASHHEAD(b);
+        if (head == 0) {
+          occupied[w] &= ~((uint64_t)1 << (b & 63));
+          continue;
+        }
+        __builtin_prefetch(&bddnodes[head]);
+        int slot = found++ % AHEAD;
+        if (found > AHEAD && !gather_chain(pending[slot], &n)) return -1;
+        pending[slot] = b;
       }
     }
+    for (int j = found > AHEAD ? found - AHEAD : 0; j < found; j++)
+      if (!gather_chain(pending[j % AHEAD], &n)) return -1;
   } else {
     for (int b = reg.start; b < end; b++) {
       if (b + AHEAD < end) __builtin_prefetch(&bddnodes[HASHHEAD(b + AHEAD)]);
@@ -503,6 +518,12 @@ static int reorder_down_gathered(int var0, int var1, int *count) {
  * made and freed in the same sequence); the children and the buckets of the
  * new nodes of a later node are loaded while this one is moved. */
 static void reorder_swap_gathered(int k, int var0, int var1) {
+  /* The var0 buckets of the node AHEAD / 2 on, kept until their heads have
+   * arrived and the first node of each chain can be asked for in turn. */
+  int ahead_bucket[AHEAD][2];
+  /* The nodes that were within AHEAD / 2 of the end when the loop began
+   * never had their buckets computed. */
+  for (int j = 0; j < AHEAD; j++) ahead_bucket[j][0] = ahead_bucket[j][1] = -1;
   for (int i = k - 1; i >= 0; i--) {
     if (i >= 2 * AHEAD) __builtin_prefetch(&bddnodes[scan[i - 2 * AHEAD]]);
     if (i >= AHEAD) {
@@ -519,12 +540,20 @@ static void reorder_swap_gathered(int k, int var0, int var1) {
       __builtin_prefetch(&bddnodes[a01]);
       __builtin_prefetch(&bddnodes[a10]);
       __builtin_prefetch(&bddnodes[a11]);
-      if (a00 != a10) __builtin_prefetch(&bddnodes[region_bucket(var0, a00, a10)]);
-      if (a01 != a11) __builtin_prefetch(&bddnodes[region_bucket(var0, a01, a11)]);
+      int *ab = ahead_bucket[(i - AHEAD / 2) % AHEAD];
+      ab[0] = a00 != a10 ? region_bucket(var0, a00, a10) : -1;
+      ab[1] = a01 != a11 ? region_bucket(var0, a01, a11) : -1;
+      if (ab[0] >= 0) __builtin_prefetch(&bddnodes[ab[0]]);
+      if (ab[1] >= 0) __builtin_prefetch(&bddnodes[ab[1]]);
       /* A child held only by a is unlinked from its chain when a moves. */
       int c0 = LOW(a), c1 = HIGH(a);
       if (a00 != c0 && REFCOUNT(c0) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a00, a01)]);
       if (a10 != c1 && REFCOUNT(c1) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a10, a11)]);
+    }
+    if (i >= AHEAD / 4) {
+      const int *ab = ahead_bucket[(i - AHEAD / 4) % AHEAD];
+      if (ab[0] >= 0) __builtin_prefetch(&bddnodes[HASHHEAD(ab[0])]);
+      if (ab[1] >= 0) __builtin_prefetch(&bddnodes[HASHHEAD(ab[1])]);
     }
     int n = scan[i];
     move_node<false>(n, var0, var1);
@@ -814,6 +843,7 @@ static int reorder_init(int *raised) {
   for (int v = 0; v < bddvarnum; v++) {
     levels[v].start = -1;
     levels[v].size = 0;
+    levels[v].mod = FASTMOD_FOR(0);
     levels[v].nodenum = 0;
   }
   depcount = 0;
