@@ -24,8 +24,14 @@ namespace alloc_inject {
 inline long fail_countdown = 0;  // 0: never fail; n: fail the n-th request from now
 inline long live_blocks = 0;     // allocations not yet released
 inline bool failed_once = false;
+inline size_t fail_from_bytes = 0;  // 0: off; n: every request of n bytes or more fails
+inline long refused_large = 0;      // requests failed that way
 
-inline bool should_fail() {
+inline bool should_fail(size_t bytes) {
+  if (fail_from_bytes > 0 && bytes >= fail_from_bytes) {
+    refused_large++;
+    return true;
+  }
   if (fail_countdown > 0 && --fail_countdown == 0) {
     failed_once = true;
     return true;
@@ -64,19 +70,19 @@ void *__libc_realloc(void *, size_t);
 void __libc_free(void *);
 
 void *malloc(size_t n) {
-  if (alloc_inject::should_fail()) return nullptr;
+  if (alloc_inject::should_fail(n)) return nullptr;
   void *p = __libc_malloc(n);
   if (p) alloc_inject::live_blocks++;
   return p;
 }
 void *calloc(size_t n, size_t s) {
-  if (alloc_inject::should_fail()) return nullptr;
+  if (alloc_inject::should_fail(n * s)) return nullptr;
   void *p = __libc_calloc(n, s);
   if (p) alloc_inject::live_blocks++;
   return p;
 }
 void *realloc(void *q, size_t n) {
-  if (alloc_inject::should_fail()) return nullptr;
+  if (alloc_inject::should_fail(n)) return nullptr;
   void *p = __libc_realloc(q, n);
   if (p && !q) alloc_inject::live_blocks++;
   return p;

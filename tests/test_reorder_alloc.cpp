@@ -99,6 +99,43 @@ TEST_F(AllocFailure, ReorderPassesSurviveEveryFailingRequest) {
   }
 }
 
+// The level exchange gathers a level into scratch arrays and keeps a bit
+// per occupied bucket; without them it scans every bucket and chains each
+// moved node at once. Both must put every node at the same index, so that
+// the nodes made after a reordering do not depend on what memory it had.
+// Only requests of 512 bytes or more fail: the run's own records are
+// smaller with ten variables and a few dozen roots, the scratch and the
+// bits are not.
+TEST_F(AllocFailure, SiftingWithoutScratchLeavesTheSameTable) {
+  auto sift = [](bool starve) {
+    std::mt19937 rng(21);
+    start_engine(1000, 1000, 10);
+    for (int v = 0; v < 10; v++) bdd_intaddvarblock(v, v, 0);
+    std::vector<oracle::Formula> fs;
+    for (int i = 0; i < 16; i++) fs.push_back(oracle::random_formula(rng, 10, 8));
+    const std::vector<int> before = current_order();
+    recorded_errors.clear();
+    fail_from_bytes = starve ? 512 : 0;
+    refused_large = 0;
+    bdd_reorder(REORDER_SIFT);
+    fail_from_bytes = 0;
+    EXPECT_EQ(refused_large > 0, starve) << "the scratch was " << (starve ? "had" : "refused");
+    EXPECT_EQ(recorded_errors, std::vector<int>{});
+    EXPECT_NE(current_order(), before) << "sifting moved nothing";
+    for (auto &f : fs) EXPECT_EQ(oracle::tt_of(f.bdd, 10), f.tt);
+    std::vector<unsigned> table;
+    for (int n = 0; n < bddnodesize; n++)
+      table.insert(table.end(), {bddnodes[n].word0, bddnodes[n].word1, bddnodes[n].word2, bddnodes[n].word3});
+    table.insert(table.end(), {(unsigned)bddfreepos, (unsigned)bddfreenum, (unsigned)bddproduced});
+    for (int v : current_order()) table.push_back((unsigned)v);
+    for (auto &f : fs) bdd_delref(f.bdd);
+    bdd_done();
+    return table;
+  };
+  const std::vector<unsigned> plain = sift(true);
+  EXPECT_TRUE(plain == sift(false));
+}
+
 TEST_F(AllocFailure, SwapAndSetOrderRefuseWhenTheRunCannotStart) {
   std::mt19937 rng(10);
   start_engine(20000, 1000, 10);
