@@ -314,13 +314,25 @@ static inline __attribute__((always_inline)) int reorder_node_at(int var, int b,
   return r;
 }
 
+/* The bucket of the node (var, low, high), or -1 when low == high makes
+ * no node. */
+static inline int node_bucket(int var, int low, int high) {
+  return low == high ? -1 : region_bucket(var, low, high);
+}
+
+/* reorder_node with the bucket node_bucket gives already at hand. */
 template <Claim claim>
-static inline __attribute__((always_inline)) int reorder_node(int var, int low, int high) {
-  if (low == high) {
+static inline __attribute__((always_inline)) int reorder_node_in(int var, int b, int low, int high) {
+  if (b < 0) {
     if (claim == Claim::counted) INCREF(low);
     return low;
   }
-  return reorder_node_at<claim>(var, region_bucket(var, low, high), low, high);
+  return reorder_node_at<claim>(var, b, low, high);
+}
+
+template <Claim claim>
+static inline __attribute__((always_inline)) int reorder_node(int var, int low, int high) {
+  return reorder_node_in<claim>(var, node_bucket(var, low, high), low, high);
 }
 
 /* The two halves of f, a child of a node of the upper variable, by var1,
@@ -412,28 +424,35 @@ static inline void release_child(int f, int var1) {
 }
 
 /* Moves node n of var0 below var1: its new children are var0 nodes over
- * the grandchildren, and n itself becomes a var1 node, put in its chain at
- * once when chain_now is set, else left for the caller to push. */
-template <bool chain_now>
-__attribute__((always_inline)) static inline void move_node(int n, int var0, int var1) {
+ * the grandchildren, and n itself becomes a var1 node. The plain pass
+ * hashes the new nodes here and chains n at once; the gathered one passes
+ * the buckets it computed ahead (node_bucket) in b0 and b1 and chains n
+ * itself. */
+template <bool plain>
+__attribute__((always_inline)) static inline void move_node(int n, int var0, int var1, int b0,
+                                                            int b1) {
     int f0 = LOW(n), f1 = HIGH(n);
     int f00, f01, f10, f11;
     split_by_var(f0, var1, &f00, &f01);
     split_by_var(f1, var1, &f10, &f11);
-    int g0 = reorder_node<Claim::counted>(var0, f00, f10);
-    int g1 = reorder_node<Claim::counted>(var0, f01, f11);
+    if (plain) {
+      b0 = node_bucket(var0, f00, f10);
+      b1 = node_bucket(var0, f01, f11);
+    }
+    int g0 = reorder_node_in<Claim::counted>(var0, b0, f00, f10);
+    int g1 = reorder_node_in<Claim::counted>(var0, b1, f01, f11);
     release_child(f0, var1);
     release_child(f1, var1);
     SETLEVLOWHIGH(n, (unsigned)var1, g0, g1);
     levels[var1].nodenum++;
-    if (chain_now) push_chain(n);
+    if (plain) push_chain(n);
 }
 
 static void reorder_swap(int list, int var0, int var1) {
   while (list != 0) {
     int n = list;
     list = NEXT(n);
-    move_node<true>(n, var0, var1);
+    move_node<true>(n, var0, var1, 0, 0);
   }
 }
 
@@ -517,16 +536,38 @@ static int reorder_down_gathered(int var0, int var1, int *count) {
   return list;
 }
 
+/* Computes the var0 buckets of the new nodes of a, a node of var0 about to
+ * move, into ab (node_bucket), and loads the grandchildren those nodes
+ * will count, the buckets, and the var1 chains a's move will unlink from.
+ * The buckets hold until a moves: a keeps its children until then. */
+__attribute__((always_inline)) static inline void plan_move(int a, int var0, int var1, int *ab) {
+  int a00, a01, a10, a11;
+  split_by_var(LOW(a), var1, &a00, &a01);
+  split_by_var(HIGH(a), var1, &a10, &a11);
+  __builtin_prefetch(&bddnodes[a00]);
+  __builtin_prefetch(&bddnodes[a01]);
+  __builtin_prefetch(&bddnodes[a10]);
+  __builtin_prefetch(&bddnodes[a11]);
+  ab[0] = node_bucket(var0, a00, a10);
+  ab[1] = node_bucket(var0, a01, a11);
+  if (ab[0] >= 0) __builtin_prefetch(&bddnodes[ab[0]]);
+  if (ab[1] >= 0) __builtin_prefetch(&bddnodes[ab[1]]);
+  /* A child held only by a is unlinked from its chain when a moves. */
+  int c0 = LOW(a), c1 = HIGH(a);
+  if (a00 != c0 && REFCOUNT(c0) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a00, a01)]);
+  if (a10 != c1 && REFCOUNT(c1) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a10, a11)]);
+}
+
 /* reorder_swap over scan[0..k), last first (the list's order, so nodes are
  * made and freed in the same sequence); the children and the buckets of the
  * new nodes of a later node are loaded while this one is moved. */
 static void reorder_swap_gathered(int k, int var0, int var1) {
-  /* The var0 buckets of the node AHEAD / 2 on, kept until their heads have
-   * arrived and the first node of each chain can be asked for in turn. */
+  /* The var0 buckets of node j's new nodes, in slot j % AHEAD from AHEAD / 2
+   * nodes before its move until the move uses them; the first node of each
+   * chain is asked for AHEAD / 4 nodes before. */
   int ahead_bucket[AHEAD][2];
-  /* The nodes that were within AHEAD / 2 of the end when the loop began
-   * never had their buckets computed. */
-  for (int j = 0; j < AHEAD; j++) ahead_bucket[j][0] = ahead_bucket[j][1] = -1;
+  for (int i = k - 1; i >= 0 && i >= k - AHEAD / 2; i--)
+    plan_move(scan[i], var0, var1, ahead_bucket[i % AHEAD]);
   for (int i = k - 1; i >= 0; i--) {
     if (i >= 2 * AHEAD) __builtin_prefetch(&bddnodes[scan[i - 2 * AHEAD]]);
     if (i >= AHEAD) {
@@ -534,32 +575,14 @@ static void reorder_swap_gathered(int k, int var0, int var1) {
       __builtin_prefetch(&bddnodes[LOW(a)]);
       __builtin_prefetch(&bddnodes[HIGH(a)]);
     }
-    if (i >= AHEAD / 2) {
-      int a = scan[i - AHEAD / 2];
-      int a00, a01, a10, a11;
-      split_by_var(LOW(a), var1, &a00, &a01);
-      split_by_var(HIGH(a), var1, &a10, &a11);
-      __builtin_prefetch(&bddnodes[a00]);
-      __builtin_prefetch(&bddnodes[a01]);
-      __builtin_prefetch(&bddnodes[a10]);
-      __builtin_prefetch(&bddnodes[a11]);
-      int *ab = ahead_bucket[(i - AHEAD / 2) % AHEAD];
-      ab[0] = a00 != a10 ? region_bucket(var0, a00, a10) : -1;
-      ab[1] = a01 != a11 ? region_bucket(var0, a01, a11) : -1;
-      if (ab[0] >= 0) __builtin_prefetch(&bddnodes[ab[0]]);
-      if (ab[1] >= 0) __builtin_prefetch(&bddnodes[ab[1]]);
-      /* A child held only by a is unlinked from its chain when a moves. */
-      int c0 = LOW(a), c1 = HIGH(a);
-      if (a00 != c0 && REFCOUNT(c0) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a00, a01)]);
-      if (a10 != c1 && REFCOUNT(c1) == 1) __builtin_prefetch(&bddnodes[region_bucket(var1, a10, a11)]);
-    }
+    if (i >= AHEAD / 2) plan_move(scan[i - AHEAD / 2], var0, var1, ahead_bucket[(i - AHEAD / 2) % AHEAD]);
     if (i >= AHEAD / 4) {
       const int *ab = ahead_bucket[(i - AHEAD / 4) % AHEAD];
       if (ab[0] >= 0) __builtin_prefetch(&bddnodes[HASHHEAD(ab[0])]);
       if (ab[1] >= 0) __builtin_prefetch(&bddnodes[HASHHEAD(ab[1])]);
     }
-    int n = scan[i];
-    move_node<false>(n, var0, var1);
+    const int *own = ahead_bucket[i % AHEAD];
+    move_node<false>(scan[i], var0, var1, own[0], own[1]);
   }
   /* The moved nodes join var1's chains only now, in the order they moved.
    * Nothing in the move looks a var1 node up, and an unlink finds its node
